@@ -1,0 +1,104 @@
+#include "app/entry.h"
+
+#include <cstdio>
+#include <string_view>
+
+#include "app/report.h"
+#include "commands/commands.h"
+#include "platform/platform.h"
+
+namespace app {
+
+char** ArgCursor = nullptr;
+
+namespace {
+
+constexpr const char* kBanner = "Quarrow v0.9 - source texts of .nms symbol files, by the Quarrow developers\n";
+
+struct CommandEntry {
+  const char* name;
+  const char* description;
+  const char* usageLine;  // null: the program name and the command name
+  const char* whereText;  // empty when the command takes no switches
+  void (*handler)();
+};
+
+const CommandEntry kCommands[] = {
+    {"List", "Show list of files for which this .nms file contains source",
+     "Quarrow LIST nmsfilename ", "", commands::ListCommand},
+    {"Extract", "Extract all contained source to separate new files",
+     "Quarrow EXTRACT nmsfilename [/OUTDIR=dirname]\n"
+     "\t\t\t[/PROMPT] [/DIFFERENT] [/SRCBASEDIR=x:\\foo\\bar\\]",
+     "\t\twhere\n"
+     "\t\t\t/OutDir=where output files created (default current)\n"
+     "\t\t\t/Prompt generates a y/n prompt before each extract\n"
+     "\t\t\t/Different extracts only those files whose current\n"
+     "\t\t\t\tsource differs from .nms contents\n"
+     "\t\t\t/SrcBaseDir=base path for ..\\ filenames",
+     commands::ExtractCommand},
+    {"Compare", "Compare source in .nms file versus original source files",
+     "Quarrow COMPARE nmsfilename [/QUIET]\n\t\t\t[/SRCBASEDIR=x:\\foo\\bar\\] ",
+     "\t\twhere\n"
+     "\t\t\t/Quiet omits mention of files that compare Same\n"
+     "\t\t\t/SrcBaseDir=base path for ..\\ filenames",
+     commands::CompareCommand},
+};
+
+std::string gProgName;
+
+std::string UpperCaseAscii(std::string_view word) {
+  std::string upper(word);
+  for (char& letter : upper)
+    if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+  return upper;
+}
+
+[[noreturn]] void ShowUsage() {
+  std::printf("Usage: %s cmd [args...]", gProgName.c_str());
+  std::printf("  where cmd is one of:\n");
+  for (const CommandEntry& command : kCommands) {
+    std::string usage = command.usageLine != nullptr
+                            ? std::string(command.usageLine)
+                            : gProgName + " " + command.name;
+    std::printf("%-10s -- %s\n              Usage: %s\n%s", command.name, command.description,
+                usage.c_str(), command.whereText);
+    if (command.whereText[0] != '\0') std::printf("\n");
+  }
+  EndProcess(1);
+}
+
+}  // namespace
+
+std::string DeriveProgName(const char* programPath) {
+  if (programPath == nullptr) return std::string();
+  std::string_view name = programPath;
+  const auto lastSeparator = name.find_last_of(platform::kProgramPathSeparators);
+  if (lastSeparator != std::string_view::npos) name.remove_prefix(lastSeparator + 1);
+  const auto lastColon = name.rfind(':');
+  if (lastColon != std::string_view::npos) name.remove_prefix(lastColon + 1);
+  return std::string(name.substr(0, name.find('.')));
+}
+
+const char* TakeNmsPath() {
+  if (*ArgCursor == nullptr) FailWith("ERROR -- must supply name of .nms file");
+  return *ArgCursor++;
+}
+
+int RunQuarrow(int argc, char** argv) {
+  std::fputs(kBanner, stderr);
+  gProgName = DeriveProgName(argc > 0 ? argv[0] : nullptr);
+  if (argc < 2) ShowUsage();
+
+  const std::string commandWord = UpperCaseAscii(argv[1]);
+  ArgCursor = argv + 2;
+  for (const CommandEntry& command : kCommands) {
+    if (UpperCaseAscii(command.name) == commandWord) {
+      command.handler();
+      EndProcess(0);
+    }
+  }
+  std::printf(" ERROR -- unknown command '%s'\n", commandWord.c_str());
+  EndProcess(1);
+}
+
+}  // namespace app

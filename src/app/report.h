@@ -1,0 +1,36 @@
+// How the program ends and how it reports errors. Every failure ends the
+// process where it is met; nothing is returned up the call chain.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace app {
+
+// Ends the process with `status`. The program's own version flushes the
+// output streams and exits; a fuzz or test build links one that unwinds.
+[[noreturn]] void EndProcess(int status);
+
+// Prints `message` unchanged (no line feed added) to standard output and ends
+// the process with status 1.
+[[noreturn]] void FailWith(const std::string& message);
+
+// Writes to the error stream, after flushing standard output so that the two
+// streams keep their order when they go to one place.
+void PrintToErrorStream(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The last system error number and its text, captured at construction.
+struct SysErrorText {
+  SysErrorText();
+  std::string text;
+  std::uint32_t code;
+  std::size_t length;  // 0 when the system had no text ("Unknown error")
+};
+
+// Prints a message about a failed system call and ends with status 1.
+// `format` takes the error number, its text and the path, in that order,
+// such as "ERROR %d. (%s) reading file '%s'\n".
+[[noreturn]] void FailWithSystemError(const char* format, const SysErrorText& error,
+                                      const std::string& path);
+
+}  // namespace app

@@ -1,0 +1,90 @@
+// The extract report: held texts written out as new files, flat into one
+// output directory, never over an existing file.
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "app/entry.h"
+#include "app/report.h"
+#include "commands/commands.h"
+#include "nmsfile/nmsfile.h"
+#include "platform/platform.h"
+#include "switches/switches.h"
+
+namespace commands {
+
+namespace {
+
+bool gPrompt = false;
+bool gDifferentOnly = false;
+const char* gOutDir = ".\\";
+
+// The last component of a stored path. Both slashes count, as they do for
+// Windows, so that no stored name can lead outside the output directory.
+std::string_view FileNameOf(std::string_view path) {
+  const auto lastSeparator = path.find_last_of("\\/");
+  return lastSeparator == std::string_view::npos ? path : path.substr(lastSeparator + 1);
+}
+
+// Asks on the error stream and waits for Y or N; other keys are ignored.
+bool UserWantsExtract(const char* path, std::uint32_t size) {
+  app::PrintToErrorStream("%6u %s -- Extract?  (Y/N)\n)", size, path);
+  for (;;) {
+    const auto key = platform::ReadKey();
+    if (!key) app::FailWith("ERROR -- input ended before a Y/N answer\n");
+    if (*key == 'Y' || *key == 'y') return true;
+    if (*key == 'N' || *key == 'n') return false;
+  }
+}
+
+void WriteNewFile(const std::string& outputPath, std::uint32_t size, const char* text) {
+  const platform::FileHandle file = platform::CreateNew(outputPath);
+  if (file == platform::kNoFile)
+    app::FailWithSystemError("ERROR %d. (%s) opening file '%s' for write\n", app::SysErrorText(),
+                             outputPath);
+  if (!platform::WriteAll(file, text, size)) {
+    const app::SysErrorText error;
+    // A truncated source that looks complete is worse than none.
+    platform::Close(file);
+    platform::RemoveFile(outputPath);
+    app::FailWithSystemError("ERROR %d. (%s) writing file '%s'\n", error, outputPath);
+  }
+  platform::Close(file);
+}
+
+int ExtractVisitor(const char* path, std::uint32_t size, const char* text) {
+  if (gDifferentOnly) {
+    switch (CompareWithDisk(path, size, text)) {
+      case Same:
+        return 1;
+      case NotFound:
+        std::printf("WARNING -- file '%s' not found, so it too might be different\n", path);
+        return 1;
+      case Different:
+        break;
+    }
+  }
+  const std::string_view fileName = FileNameOf(path);
+  if (gPrompt && !UserWantsExtract(path, size)) return 1;
+  std::printf("%6u %.*s ", size, static_cast<int>(fileName.size()), fileName.data());
+  WriteNewFile(gOutDir + std::string(fileName), size, text);
+  std::printf("-- extracted to %s\n", gOutDir);
+  return 1;
+}
+
+}  // namespace
+
+void ExtractCommand() {
+  const char* nmsPath = app::TakeNmsPath();
+  gPrompt = switches::FindSwitch("/Prompt", switches::kExtractSwitches) != nullptr;
+  gDifferentOnly = switches::FindSwitch("/Different", switches::kExtractSwitches) != nullptr;
+  const char* outDir = switches::FindSwitch("/OutDir", switches::kExtractSwitches);
+  gOutDir = outDir != nullptr ? outDir : ".\\";
+  nms::SrcBaseDir = switches::FindSwitch("/SrcBaseDir", switches::kExtractSwitches);
+  nms::LoadNmsFile(nmsPath);
+  std::printf("Bytes  Filename\n");
+  std::printf("------ --------------------------------------\n");
+  nms::ForEachSource(ExtractVisitor);
+}
+
+}  // namespace commands

@@ -1,0 +1,28 @@
+// The reader of .nms symbol files: loads one whole, checks every structure
+// the source walk will use, and walks the source entries that hold text.
+#pragma once
+
+#include <cstdint>
+
+namespace nms {
+
+// Called once per source entry that holds text, with the path as built (valid
+// only during the call), the text's size and the text itself (valid for the
+// rest of the process). Returns non-zero to go on with the walk.
+using SourceVisitor = int (*)(const char* path, std::uint32_t size, const char* text);
+
+// Prefix for stored paths that begin with a full stop; null when absent.
+// Set by the commands that take /SrcBaseDir before the walk.
+extern const char* SrcBaseDir;
+
+// Loads and checks the file at `path`; returns only when it can be walked.
+void LoadNmsFile(const char* path);
+
+// Checks an image already in memory and keeps it as the loaded file; the
+// bytes must stay valid for the rest of the process. Returns only on success.
+void LoadNmsImage(const char* image, std::uint32_t size);
+
+// Calls the visitor for each entry with text, in stored order.
+void ForEachSource(SourceVisitor visitor);
+
+}  // namespace nms

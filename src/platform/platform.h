@@ -1,0 +1,74 @@
+// The platform layer: every operating-system call the program makes goes
+// through these few functions. One implementation talks to Win32, the other
+// to POSIX; both keep the same contract, stated here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// An open file. kNoFile marks a failed open.
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+// Characters that end a directory name in the program's own path (used for
+// the short program name): the backslash on Windows, both slashes elsewhere.
+extern const std::string_view kProgramPathSeparators;
+
+// Opens an existing file for reading; other readers may open it too, writers
+// may not. Never blocks (a FIFO opens at once) and refuses a directory.
+// On failure returns kNoFile with the reason in LastErrorCode().
+FileHandle OpenForReading(const std::string& path);
+
+// Creates a new file for writing, exclusively: anything already at the path
+// (a file, a directory, a link of any kind) makes it fail. Same failure rule.
+FileHandle CreateNew(const std::string& path);
+
+// The file's size in bytes; nullopt on failure (reason in LastErrorCode()).
+// Files that are not regular files (pipes, devices) report 0.
+std::optional<std::uint64_t> FileSize(FileHandle file);
+
+// True when the file is a pipe: its size tells nothing of what it will yield.
+bool IsPipe(FileHandle file);
+
+// Reads exactly `size` bytes, continuing over short reads. False on a failed
+// call or when the file ends first (the error code is then 0).
+bool ReadExactly(FileHandle file, void* buffer, std::size_t size);
+
+// Reads what the next call gives, at most `capacity` bytes: 0 at the end of
+// the file, nullopt on failure.
+std::optional<std::size_t> ReadSome(FileHandle file, void* buffer, std::size_t capacity);
+
+// Writes all `size` bytes, continuing over short writes. False on failure.
+bool WriteAll(FileHandle file, const void* data, std::size_t size);
+
+void Close(FileHandle file);
+
+// Removes a file that this process created. The last error code is kept.
+void RemoveFile(const std::string& path);
+
+// The calling thread's last error number, and the system's text for a number
+// (empty when the system has none).
+std::uint32_t LastErrorCode();
+std::string ErrorMessage(std::uint32_t code);
+
+// True for the errors that mean "no such file" or "a directory on the path
+// does not exist".
+bool IsNotFoundError(std::uint32_t code);
+
+// A block of memory for the whole loaded file, null when it cannot be had.
+// Large blocks are given huge pages where the system offers them, since
+// faulting in 4 KiB pages one by one dominates the cost of reading.
+void* AllocateBlock(std::size_t size);
+void FreeBlock(void* block);
+
+// One key press at the console, without waiting for Enter, echoed to the
+// console. Without a console, one byte of standard input is one key (not
+// echoed). nullopt when the input has ended or cannot be read.
+std::optional<char> ReadKey();
+
+}  // namespace platform

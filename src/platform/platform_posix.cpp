@@ -1,0 +1,207 @@
+// The platform layer on POSIX systems (built on Linux with glibc).
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+const std::string_view kProgramPathSeparators = "\\/";
+
+namespace {
+
+// Stored paths use the backslash; this system's separator is the slash.
+std::string NativePath(const std::string& path) {
+  std::string native = path;
+  std::replace(native.begin(), native.end(), '\\', '/');
+  return native;
+}
+
+int Fd(FileHandle file) { return static_cast<int>(file); }
+
+}  // namespace
+
+FileHandle OpenForReading(const std::string& path) {
+  // O_NONBLOCK so that opening a FIFO with no writer cannot hang the run.
+  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return kNoFile;
+  struct stat info {};
+  if (fstat(fd, &info) != 0) {
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+    return kNoFile;
+  }
+  if (S_ISDIR(info.st_mode)) {  // Windows refuses to open a directory as a file.
+    close(fd);
+    errno = EISDIR;
+    return kNoFile;
+  }
+  // Reads of a pipe must wait for its writer, so blocking mode comes back.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+FileHandle CreateNew(const std::string& path) {
+  // O_EXCL with O_CREAT never follows a link at the path, dangling or not.
+  const int fd = open(NativePath(path).c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+  return fd < 0 ? kNoFile : fd;
+}
+
+std::optional<std::uint64_t> FileSize(FileHandle file) {
+  struct stat info {};
+  if (fstat(Fd(file), &info) != 0) return std::nullopt;
+  if (!S_ISREG(info.st_mode)) return 0;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+bool IsPipe(FileHandle file) {
+  struct stat info {};
+  return fstat(Fd(file), &info) == 0 && S_ISFIFO(info.st_mode);
+}
+
+bool ReadExactly(FileHandle file, void* buffer, std::size_t size) {
+  auto* next = static_cast<char*>(buffer);
+  while (size > 0) {
+    const ssize_t got = read(Fd(file), next, size);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) {  // The file ended early: no system error to report.
+      errno = 0;
+      return false;
+    }
+    next += got;
+    size -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+std::optional<std::size_t> ReadSome(FileHandle file, void* buffer, std::size_t capacity) {
+  for (;;) {
+    const ssize_t got = read(Fd(file), buffer, capacity);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno != EINTR) return std::nullopt;
+  }
+}
+
+bool WriteAll(FileHandle file, const void* data, std::size_t size) {
+  const auto* next = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t put = write(Fd(file), next, size);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return false;
+    next += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+void Close(FileHandle file) { close(Fd(file)); }
+
+void RemoveFile(const std::string& path) {
+  const int saved = errno;
+  unlink(NativePath(path).c_str());
+  errno = saved;
+}
+
+std::uint32_t LastErrorCode() { return static_cast<std::uint32_t>(errno); }
+
+std::string ErrorMessage(std::uint32_t code) {
+  const char* text = strerrordesc_np(static_cast<int>(code));
+  return text == nullptr ? std::string() : std::string(text);
+}
+
+bool IsNotFoundError(std::uint32_t code) {
+  return code == static_cast<std::uint32_t>(ENOENT) || code == static_cast<std::uint32_t>(ENOTDIR);
+}
+
+void* AllocateBlock(std::size_t size) {
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  if (size < kHugePage) return std::malloc(size == 0 ? 1 : size);
+  const std::size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
+  if (rounded < size) return nullptr;
+  void* block = std::aligned_alloc(kHugePage, rounded);
+  if (block != nullptr) madvise(block, rounded, MADV_HUGEPAGE);
+  return block;
+}
+
+void FreeBlock(void* block) { std::free(block); }
+
+namespace {
+
+// The terminal's mode from before a key read, so that a signal arriving
+// during the read can put it back before the process ends.
+int gTerminalFd = -1;
+struct termios gSavedMode {};
+const int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+
+extern "C" void RestoreTerminalAndDie(int signal_number) {
+  tcsetattr(gTerminalFd, TCSANOW, &gSavedMode);
+  ::signal(signal_number, SIG_DFL);
+  raise(signal_number);
+}
+
+std::optional<char> ReadStandardInputByte() {
+  char key = 0;
+  for (;;) {
+    const ssize_t got = read(STDIN_FILENO, &key, 1);
+    if (got == 1) return key;
+    if (got < 0 && errno == EINTR) continue;
+    return std::nullopt;
+  }
+}
+
+// Reads one key in raw mode (no line editing, no echo, no signal keys, so
+// Ctrl+C is an ordinary key), echoes it, and restores the previous mode.
+std::optional<char> ReadTerminalKey(int terminal) {
+  if (tcgetattr(terminal, &gSavedMode) != 0) return std::nullopt;
+  struct termios raw = gSavedMode;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+  raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+
+  gTerminalFd = terminal;
+  struct sigaction restore {};
+  restore.sa_handler = RestoreTerminalAndDie;
+  struct sigaction previous[std::size(kEndingSignals)] {};
+  for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
+    sigaction(kEndingSignals[i], &restore, &previous[i]);
+
+  std::optional<char> key;
+  if (tcsetattr(terminal, TCSANOW, &raw) == 0) {
+    char byte = 0;
+    ssize_t got = 0;
+    do {
+      got = read(terminal, &byte, 1);
+    } while (got < 0 && errno == EINTR);
+    if (got == 1) {
+      key = byte;
+      (void)!write(terminal, &byte, 1);
+    }
+    tcsetattr(terminal, TCSANOW, &gSavedMode);
+  }
+  for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
+    sigaction(kEndingSignals[i], &previous[i], nullptr);
+  return key;
+}
+
+}  // namespace
+
+std::optional<char> ReadKey() {
+  static const int terminal = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (terminal < 0) return ReadStandardInputByte();
+  return ReadTerminalKey(terminal);
+}
+
+}  // namespace platform

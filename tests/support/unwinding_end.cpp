@@ -1,0 +1,13 @@
+#include <cstdio>
+
+#include "app/report.h"
+#include "unwinding_end.h"
+
+namespace app {
+
+void EndProcess(int status) {
+  std::fflush(stdout);
+  throw nmstest::ProcessEnded{status};
+}
+
+}  // namespace app
