@@ -85,6 +85,9 @@ const char* TakeNmsPath() {
 }
 
 int RunQuarrow(int argc, char** argv) {
+  // The error stream is written at once, so that it keeps its place among the
+  // lines of standard output (flushed before each error-stream write).
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
   std::fputs(kBanner, stderr);
   gProgName = DeriveProgName(argc > 0 ? argv[0] : nullptr);
   if (argc < 2) ShowUsage();

@@ -1,0 +1,160 @@
+// The extract report: files written flat into one folder, never over
+// anything, only the differing ones, or one by one after a key.
+#include "fixture.h"
+
+namespace e2e {
+namespace {
+
+const std::string kHeadings = "Bytes  Filename\n------ --------------------------------------\n";
+
+class Extract : public Scratch {
+ protected:
+  void SetUp() override {
+    Scratch::SetUp();
+    WriteNms("app.nms", {{"..\\src\\main.c", "int main;\n"},
+                         {"..\\src\\none.h", ""},
+                         {"d:\\lib\\util.h", "#pragma once\r\n"}});
+  }
+};
+
+TEST_F(Extract, WritesEveryTextFlatIntoTheCurrentFolderByDefault) {
+  ExpectOutcome(Quarrow({"extract", "app.nms"}),
+                kHeadings + "    10 main.c -- extracted to .\\\n    14 util.h -- extracted to .\\\n", 0);
+  EXPECT_EQ(Read("main.c"), "int main;\n");
+  EXPECT_EQ(Read("util.h"), "#pragma once\r\n");
+  EXPECT_EQ(Files(), (std::vector<std::string>{"app.nms", "main.c", "util.h"}));
+}
+
+TEST_F(Extract, TheOutputFolderIsAPlainPrefix) {
+  std::filesystem::create_directory(folder_ / "out");
+  ExpectOutcome(Quarrow({"extract", "app.nms", "/OutDir=out\\"}),
+                kHeadings + "    10 main.c -- extracted to out\\\n    14 util.h -- extracted to out\\\n",
+                0);
+  ExpectOutcome(Quarrow({"extract", "app.nms", "/outdir=out"}),
+                kHeadings + "    10 main.c -- extracted to out\n    14 util.h -- extracted to out\n", 0);
+  ExpectOutcome(Quarrow({"extract", "app.nms", "/OutDir="}),
+                kHeadings + "    10 main.c -- extracted to \n    14 util.h -- extracted to \n", 0);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"app.nms", "main.c", "out/main.c", "out/util.h",
+                                               "outmain.c", "oututil.h", "util.h"}));
+}
+
+TEST_F(Extract, NeverWritesOverAnythingAndKeepsWhatCameBefore) {
+  WriteNms("twins.nms", {{"a\\util.c", "first"}, {"b\\util.c", "second"}, {"c\\later.c", "x"}});
+  ExpectOutcome(Quarrow({"extract", "twins.nms"}),
+                kHeadings + "     5 util.c -- extracted to .\\\n     6 util.c ERROR " +
+                    ErrorPart(SystemError::FileExists) + " opening file '.\\util.c' for write\n",
+                1);
+  EXPECT_EQ(Read("util.c"), "first");
+  EXPECT_FALSE(Exists("later.c"));
+}
+
+TEST_F(Extract, ALinkAtTheOutputPathIsNeverFollowed) {
+  if (OnWindowsLane()) GTEST_SKIP() << "links made from Linux mean nothing to Windows";
+  std::filesystem::create_symlink("elsewhere/target.c", folder_ / "main.c");
+  std::filesystem::create_directory(folder_ / "elsewhere");
+  ExpectOutcome(Quarrow({"extract", "app.nms"}),
+                kHeadings + "    10 main.c ERROR " + ErrorPart(SystemError::FileExists) +
+                    " opening file '.\\main.c' for write\n",
+                1);
+  EXPECT_FALSE(Exists("elsewhere/target.c"));
+}
+
+TEST_F(Extract, StoredNamesCannotLeadOutsideTheOutputFolder) {
+  std::filesystem::create_directories(folder_ / "deep/out");
+  WriteNms("evil.nms", {{"a\\..\\..\\x/../../evil.sh", "echo owned\n"},
+                        {"..\\..\\/etc/passwd", "root\n"}});
+  ExpectOutcome(Quarrow({"extract", "evil.nms", "/OutDir=deep\\out\\"}),
+                kHeadings + "    11 evil.sh -- extracted to deep\\out\\\n"
+                            "     5 passwd -- extracted to deep\\out\\\n",
+                0);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"app.nms", "deep/out/evil.sh", "deep/out/passwd",
+                                               "evil.nms"}));
+  WriteNms("dots.nms", {{"sub\\..", "x"}});
+  const Outcome dots = Quarrow({"extract", "dots.nms"});
+  EXPECT_EQ(dots.status, 1);
+  EXPECT_NE(dots.out.find("opening file '.\\..' for write"), std::string::npos) << dots.out;
+}
+
+TEST_F(Extract, ExtractedFilesHoldExactlyTheHeldBytes) {
+  std::string binary;
+  for (int byte = 0; byte < 256; ++byte) binary += static_cast<char>(byte);
+  binary += "\r\n\n\r\x1a";
+  WriteNms("bytes.nms", {{"bytes.bin", binary}});
+  ExpectOutcome(Quarrow({"extract", "bytes.nms"}), kHeadings + "   261 bytes.bin -- extracted to .\\\n", 0);
+  EXPECT_EQ(Read("bytes.bin"), binary);
+}
+
+TEST_F(Extract, DifferentOnlyWritesWhatDiffersAndWarnsOfWhatIsMissing) {
+  Write("src/same.c", "same\n");
+  Write("src/changed.c", "old\n");
+  WriteNms("tree.nms", {{".\\src\\same.c", "same\n"},
+                        {".\\src\\changed.c", "new\n"},
+                        {".\\src\\gone.c", "gone\n"}});
+  std::filesystem::create_directory(folder_ / "out");
+  ExpectOutcome(Quarrow({"extract", "tree.nms", "/Different", "/OutDir=out\\"}),
+                kHeadings + "     4 changed.c -- extracted to out\\\n"
+                            "WARNING -- file '.\\src\\gone.c' not found, so it too might be different\n",
+                0);
+  EXPECT_EQ(Read("out/changed.c"), "new\n");
+  EXPECT_FALSE(Exists("out/same.c"));
+  EXPECT_FALSE(Exists("out/gone.c"));
+}
+
+TEST_F(Extract, SwitchesOfOtherCommandsAreUnknown) {
+  ExpectOutcome(Quarrow({"extract", "app.nms", "/Quiet"}), "", 1, "Unknown switch '/Quiet'\n");
+  EXPECT_FALSE(Exists("main.c"));
+}
+
+// Without a console the prompt's keys come from standard input, one byte a key.
+TEST_F(Extract, PromptAnswersComeFromStandardInputWithoutAConsole) {
+  WriteNms("three.nms", {{"a.c", "a"}, {"b.c", "bb"}, {"c.c", "ccc"}});
+  const Outcome outcome = QuarrowWithInput({"extract", "three.nms", "/prompt"}, "Yq\x03 n\ny");
+  ExpectOutcome(outcome,
+                kHeadings + "     1 a.c -- extracted to .\\\n     3 c.c -- extracted to .\\\n", 0,
+                "     1 a.c -- Extract?  (Y/N)\n)     2 b.c -- Extract?  (Y/N)\n)"
+                "     3 c.c -- Extract?  (Y/N)\n)");
+  EXPECT_EQ(Files(), (std::vector<std::string>{"a.c", "app.nms", "c.c", "three.nms"}));
+}
+
+TEST_F(Extract, PromptsAndLinesKeepTheirOrderInOneStream) {
+  WriteNms("two.nms", {{"a.c", "a"}, {"b.c", "bb"}});
+  const Outcome outcome = QuarrowWithInput({"extract", "two.nms", "/PROMPT"}, "yn", true);
+  const std::string transcript = OnLane(kHeadings + "     1 a.c -- Extract?  (Y/N)\n)" +
+                                        "     1 a.c -- extracted to .\\\n" +
+                                        "     2 b.c -- Extract?  (Y/N)\n)");
+  EXPECT_EQ(outcome.out.substr(outcome.out.find('\n') + 1), transcript);
+  EXPECT_EQ(outcome.status, 0);
+}
+
+TEST_F(Extract, InputThatEndsBeforeAnAnswerStopsTheRun) {
+  WriteNms("two.nms", {{"a.c", "a"}, {"b.c", "bb"}});
+  ExpectOutcome(QuarrowWithInput({"extract", "two.nms", "/prompt"}, "yx"),
+                kHeadings + "     1 a.c -- extracted to .\\\nERROR -- input ended before a Y/N answer\n",
+                1, "     1 a.c -- Extract?  (Y/N)\n)     2 b.c -- Extract?  (Y/N)\n)");
+  EXPECT_FALSE(Exists("b.c"));
+}
+
+TEST_F(Extract, OnlyDifferingFilesAreOfferedAtThePrompt) {
+  Write("same.c", "same");
+  WriteNms("mixed.nms", {{"same.c", "same"}, {"other.c", "new"}});
+  std::filesystem::create_directory(folder_ / "out");
+  Write("other.c", "old");
+  ExpectOutcome(QuarrowWithInput({"extract", "mixed.nms", "/prompt", "/different", "/outdir=out\\"}, "y"),
+                kHeadings + "     3 other.c -- extracted to out\\\n", 0,
+                "     3 other.c -- Extract?  (Y/N)\n)");
+}
+
+TEST_F(Extract, AFailedWriteLeavesNoPartialFile) {
+  if (OnWindowsLane()) GTEST_SKIP() << "a file size limit is a Linux matter";
+  WriteNms("big.nms", {{"small.c", "s"}, {"big.c", std::string(100000, 'b')}});
+  const Outcome outcome = RunShell("trap '' XFSZ; ulimit -f 8; exec \"$QUARROW\" extract big.nms", folder_.string());
+  ExpectOutcome(outcome,
+                kHeadings + "     1 small.c -- extracted to .\\\n100000 big.c ERROR 27. (File too large) "
+                            "writing file '.\\big.c'\n",
+                1);
+  EXPECT_TRUE(Exists("small.c"));
+  EXPECT_FALSE(Exists("big.c"));
+}
+
+}  // namespace
+}  // namespace e2e
