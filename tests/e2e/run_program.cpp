@@ -80,7 +80,10 @@ Outcome Spawn(const std::vector<std::string>& command, const Run& run) {
 
 }  // namespace
 
-bool OnWindowsLane() { return Environment("QUARROW_LANE") == "windows"; }
+bool OnWindowsLane() {
+  const std::string program = Environment("QUARROW_PROGRAM");
+  return program.size() > 4 && program.substr(program.size() - 4) == ".exe";
+}
 
 Outcome RunProgram(const Run& run) {
   const std::string program = Environment("QUARROW_PROGRAM");

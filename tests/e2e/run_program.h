@@ -20,8 +20,8 @@ struct Run {
   bool mergeStreams = false;           // error stream into standard output
 };
 
-// The program under test comes from QUARROW_PROGRAM; on the Windows lane
-// (QUARROW_LANE=windows) it runs under wine. It has no controlling terminal.
+// The program under test comes from QUARROW_PROGRAM; a Windows build (a
+// .exe) runs under wine. It has no controlling terminal.
 Outcome RunProgram(const Run& run);
 
 // Runs a shell command line with QUARROW set to the program's path (Linux).
