@@ -1,0 +1,122 @@
+// The extract prompt at a real terminal: a pseudo-terminal drives the program
+// as a user's keyboard would, and shows what the user's screen shows.
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "fixture.h"
+
+namespace e2e {
+namespace {
+
+class Terminal : public Scratch {
+ protected:
+  void SetUp() override {
+    if (OnWindowsLane()) GTEST_SKIP() << "Wine gives the program no terminal";
+    Scratch::SetUp();
+    WriteNms("three.nms", {{"a.c", "a"}, {"b.c", "bb"}, {"c.c", "ccc"}});
+  }
+  void TearDown() override {
+    if (terminal_ >= 0) close(terminal_);
+    if (!OnWindowsLane()) Scratch::TearDown();
+  }
+
+  void Start(const std::vector<std::string>& arguments) {
+    const std::string program = std::getenv("QUARROW_PROGRAM");
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    child_ = forkpty(&terminal_, nullptr, nullptr, nullptr);
+    ASSERT_GE(child_, 0);
+    if (child_ == 0) {
+      if (chdir(folder_.c_str()) == 0) execv(argv[0], argv.data());
+      _exit(127);
+    }
+  }
+
+  // Reads what the terminal shows until `expected` has appeared (or 10 s).
+  void WaitFor(const std::string& expected) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (screen_.find(expected) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      if (!ReadSome()) break;
+    }
+    ASSERT_NE(screen_.find(expected), std::string::npos) << "waiting for: " << expected;
+  }
+
+  void Type(const std::string& keys) {
+    ASSERT_EQ(write(terminal_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
+
+  int Finish() {
+    while (ReadSome()) {
+    }
+    int status = 0;
+    waitpid(child_, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  bool TerminalIsCooked() {
+    struct termios mode {};
+    return tcgetattr(terminal_, &mode) == 0 && (mode.c_lflag & ICANON) && (mode.c_lflag & ECHO) &&
+           (mode.c_lflag & ISIG);
+  }
+
+  std::string ScreenAfterBanner() const { return screen_.substr(screen_.find('\n') + 1); }
+
+ private:
+  bool ReadSome() {
+    struct pollfd ready {terminal_, POLLIN, 0};
+    if (poll(&ready, 1, 200) == 0) return Alive();
+    char buffer[4096];
+    const ssize_t got = read(terminal_, buffer, sizeof buffer);
+    if (got <= 0) return false;  // EIO: the program has closed the terminal
+    screen_.append(buffer, static_cast<std::size_t>(got));
+    return true;
+  }
+  bool Alive() const { return kill(child_, 0) == 0 && waitpid(child_, nullptr, WNOHANG) == 0; }
+
+  int terminal_ = -1;
+  std::string screen_;
+
+ protected:
+  pid_t child_ = -1;
+};
+
+TEST_F(Terminal, KeysAnswerThePromptAndOthersAreEchoedAndIgnored) {
+  Start({"extract", "three.nms", "/prompt"});
+  WaitFor("a.c -- Extract?  (Y/N)\r\n)");
+  Type("q\x03Y");  // Ctrl+C is an ordinary key here
+  WaitFor("b.c -- Extract?  (Y/N)\r\n)");
+  Type("n");
+  WaitFor("c.c -- Extract?  (Y/N)\r\n)");
+  Type("y");
+  EXPECT_EQ(Finish(), 0);
+  EXPECT_EQ(ScreenAfterBanner(),
+            "Bytes  Filename\r\n------ --------------------------------------\r\n"
+            "     1 a.c -- Extract?  (Y/N)\r\n)q\x03Y     1 a.c -- extracted to .\\\r\n"
+            "     2 b.c -- Extract?  (Y/N)\r\n)n"
+            "     3 c.c -- Extract?  (Y/N)\r\n)y     3 c.c -- extracted to .\\\r\n");
+  EXPECT_EQ(Files(), (std::vector<std::string>{"a.c", "c.c", "three.nms"}));
+  EXPECT_TRUE(TerminalIsCooked());
+}
+
+TEST_F(Terminal, ASignalDuringThePromptRestoresTheTerminal) {
+  Start({"extract", "three.nms", "/prompt"});
+  WaitFor("a.c -- Extract?  (Y/N)\r\n)");
+  for (int tries = 0; tries < 100 && TerminalIsCooked(); ++tries) usleep(20000);
+  EXPECT_FALSE(TerminalIsCooked());  // the program waits for a key in raw mode
+  kill(child_, SIGTERM);
+  EXPECT_EQ(Finish(), 128 + SIGTERM);
+  EXPECT_TRUE(TerminalIsCooked());
+  EXPECT_FALSE(Exists("a.c"));
+}
+
+}  // namespace
+}  // namespace e2e
