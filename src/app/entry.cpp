@@ -1,5 +1,6 @@
 #include "app/entry.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 
@@ -13,7 +14,8 @@ char** ArgCursor = nullptr;
 
 namespace {
 
-constexpr const char* kBanner = "Quarrow v0.9 - source texts of .nms symbol files, by the Quarrow developers\n";
+constexpr const char* kBanner =
+    "Quarrow v0.9 - source texts of .nms symbol files, by the Quarrow developers\n";
 
 struct CommandEntry {
   const char* name;
@@ -48,8 +50,9 @@ std::string gProgName;
 
 std::string UpperCaseAscii(std::string_view word) {
   std::string upper(word);
-  for (char& letter : upper)
-    if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+  std::transform(upper.begin(), upper.end(), upper.begin(), [](char letter) {
+    return letter >= 'a' && letter <= 'z' ? static_cast<char>(letter - 'a' + 'A') : letter;
+  });
   return upper;
 }
 
@@ -57,9 +60,8 @@ std::string UpperCaseAscii(std::string_view word) {
   std::printf("Usage: %s cmd [args...]", gProgName.c_str());
   std::printf("  where cmd is one of:\n");
   for (const CommandEntry& command : kCommands) {
-    std::string usage = command.usageLine != nullptr
-                            ? std::string(command.usageLine)
-                            : gProgName + " " + command.name;
+    std::string usage = command.usageLine != nullptr ? std::string(command.usageLine)
+                                                     : gProgName + " " + command.name;
     std::printf("%-10s -- %s\n              Usage: %s\n%s", command.name, command.description,
                 usage.c_str(), command.whereText);
     if (command.whereText[0] != '\0') std::printf("\n");

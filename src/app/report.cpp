@@ -1,6 +1,5 @@
 #include "app/report.h"
 
-#include <cstdarg>
 #include <cstdio>
 
 #include "platform/platform.h"
@@ -12,17 +11,13 @@ void FailWith(const std::string& message) {
   EndProcess(1);
 }
 
-void PrintToErrorStream(const char* format, ...) {
+std::FILE* ErrorStream() {
   std::fflush(stdout);
-  va_list arguments;
-  va_start(arguments, format);
-  std::vfprintf(stderr, format, arguments);
-  va_end(arguments);
+  return stderr;
 }
 
-SysErrorText::SysErrorText() : code(platform::LastErrorCode()) {
-  text = platform::ErrorMessage(code);
-  length = text.size();
+SysErrorText::SysErrorText()
+    : code(platform::LastErrorCode()), text(platform::ErrorMessage(code)), length(text.size()) {
   if (length == 0) text = "Unknown error";
 }
 

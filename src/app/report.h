@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace app {
@@ -15,15 +16,15 @@ namespace app {
 // the process with status 1.
 [[noreturn]] void FailWith(const std::string& message);
 
-// Writes to the error stream, after flushing standard output so that the two
-// streams keep their order when they go to one place.
-void PrintToErrorStream(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The error stream, for writing now: standard output is flushed first, so
+// that the two streams keep their order when they go to one place.
+std::FILE* ErrorStream();
 
 // The last system error number and its text, captured at construction.
 struct SysErrorText {
   SysErrorText();
-  std::string text;
   std::uint32_t code;
+  std::string text;
   std::size_t length;  // 0 when the system had no text ("Unknown error")
 };
 

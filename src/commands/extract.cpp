@@ -28,7 +28,7 @@ std::string_view FileNameOf(std::string_view path) {
 
 // Asks on the error stream and waits for Y or N; other keys are ignored.
 bool UserWantsExtract(const char* path, std::uint32_t size) {
-  app::PrintToErrorStream("%6u %s -- Extract?  (Y/N)\n)", size, path);
+  std::fprintf(app::ErrorStream(), "%6u %s -- Extract?  (Y/N)\n)", size, path);
   for (;;) {
     const auto key = platform::ReadKey();
     if (!key) app::FailWith("ERROR -- input ended before a Y/N answer\n");

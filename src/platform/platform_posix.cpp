@@ -174,7 +174,7 @@ std::optional<char> ReadTerminalKey(int terminal) {
   gTerminalFd = terminal;
   struct sigaction restore {};
   restore.sa_handler = RestoreTerminalAndDie;
-  struct sigaction previous[std::size(kEndingSignals)] {};
+  struct sigaction previous[std::size(kEndingSignals)]{};
   for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
     sigaction(kEndingSignals[i], &restore, &previous[i]);
 

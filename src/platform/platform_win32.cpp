@@ -12,7 +12,10 @@ const std::string_view kProgramPathSeparators = "\\";
 
 namespace {
 
-HANDLE Win(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+// The portable handle is the Win32 handle's value.
+HANDLE Win(FileHandle file) {
+  return reinterpret_cast<HANDLE>(file);  // NOLINT(performance-no-int-to-ptr)
+}
 FileHandle Ours(HANDLE handle) {
   return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
 }
@@ -27,8 +30,8 @@ DWORD TransferSize(std::size_t remaining) {
 }  // namespace
 
 FileHandle OpenForReading(const std::string& path) {
-  return Ours(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                          nullptr));
+  return Ours(
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
 FileHandle CreateNew(const std::string& path) {
@@ -142,9 +145,9 @@ std::optional<char> ReadConsoleKey(HANDLE input) {
 }
 
 void EchoToConsole(char key) {
-  static const HANDLE output = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                           OPEN_EXISTING, 0, nullptr);
+  static const HANDLE output =
+      CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
   if (output == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   WriteConsoleA(output, &key, 1, &written, nullptr);
@@ -153,9 +156,9 @@ void EchoToConsole(char key) {
 }  // namespace
 
 std::optional<char> ReadKey() {
-  static const HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, 0, nullptr);
+  static const HANDLE input =
+      CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
   if (input == INVALID_HANDLE_VALUE) return ReadStandardInputByte();
   const std::optional<char> key = ReadConsoleKey(input);
   if (key) EchoToConsole(*key);

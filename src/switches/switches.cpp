@@ -1,5 +1,6 @@
 #include "switches/switches.h"
 
+#include <cstdio>
 #include <string_view>
 
 #include "app/entry.h"
@@ -41,8 +42,8 @@ void RejectUnknownSwitches(SwitchList list) {
     if ((*argument)[0] != '/') continue;
     const std::string_view name = NamePart(*argument);
     if (!IsListed(name, list)) {
-      app::PrintToErrorStream("Unknown switch '%.*s'\n", static_cast<int>(name.size()),
-                              name.data());
+      std::fprintf(app::ErrorStream(), "Unknown switch '%.*s'\n", static_cast<int>(name.size()),
+                   name.data());
       app::EndProcess(1);
     }
   }
@@ -52,8 +53,8 @@ void RejectUnknownSwitches(SwitchList list) {
 
 const char* FindSwitch(const char* name, SwitchList vzszSwitchList) {
   if (!IsListed(name, vzszSwitchList)) {
-    app::PrintToErrorStream("Program error: switch '%s' not valid with this vzszSwitchList\n",
-                            name);
+    std::fprintf(app::ErrorStream(),
+                 "Program error: switch '%s' not valid with this vzszSwitchList\n", name);
     app::EndProcess(1);
   }
   RejectUnknownSwitches(vzszSwitchList);

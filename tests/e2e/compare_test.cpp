@@ -36,12 +36,11 @@ const char* const kBase = "tree\\build\\";
 
 TEST_F(Compare, ReportsEveryEntryWithItsStatusWord) {
   const std::string b = kBase;
-  const std::string report = Line("same", b + "..\\src\\same.c") +
-                             Line("DIFFERENT", b + "..\\src\\changed.c") +
-                             Line("DIFFERENT", b + "..\\src\\longer.c") +
-                             Line("DIFFERENT", b + "..\\src\\crlf.c") +
-                             Line("FILE/PATH_NOT_FOUND!", b + "..\\src\\gone.c") +
-                             Line("FILE/PATH_NOT_FOUND!", b + "..\\nodir\\x.c");
+  const std::string report =
+      Line("same", b + "..\\src\\same.c") + Line("DIFFERENT", b + "..\\src\\changed.c") +
+      Line("DIFFERENT", b + "..\\src\\longer.c") + Line("DIFFERENT", b + "..\\src\\crlf.c") +
+      Line("FILE/PATH_NOT_FOUND!", b + "..\\src\\gone.c") +
+      Line("FILE/PATH_NOT_FOUND!", b + "..\\nodir\\x.c");
   ExpectOutcome(Quarrow({"compare", "app.nms", "/SrcBaseDir=tree\\build\\"}), report, 0);
   // Only the first line goes with /Quiet; switches match in any case and order.
   ExpectOutcome(Quarrow({"COMPARE", "app.nms", "/srcbasedir=tree\\build\\", "/QUIET"}),
@@ -80,7 +79,8 @@ TEST_F(Compare, SwitchErrorsStopTheRunBeforeTheFileIsRead) {
 
 TEST_F(Compare, AnOpenFailureOtherThanNotFoundEndsTheRun) {
   const std::string longName = "tree\\src\\" + std::string(300, 'n') + ".c";
-  WriteNms("long.nms", {{"tree\\src\\same.c", "int same;\n"}, {longName, "x"}, {"tree\\src\\crlf.c", "x"}});
+  WriteNms("long.nms",
+           {{"tree\\src\\same.c", "int same;\n"}, {longName, "x"}, {"tree\\src\\crlf.c", "x"}});
   ExpectOutcome(Quarrow({"compare", "long.nms"}),
                 Line("same", "tree\\src\\same.c") + "ERROR " + ErrorPart(SystemError::NameTooLong) +
                     " opening file '" + longName + "'\n",
@@ -88,7 +88,8 @@ TEST_F(Compare, AnOpenFailureOtherThanNotFoundEndsTheRun) {
 
   WriteNms("folder.nms", {{"tree\\src", "x"}, {"tree\\src\\same.c", "int same;\n"}});
   ExpectOutcome(Quarrow({"compare", "folder.nms"}),
-                "ERROR " + ErrorPart(SystemError::OpenDirectory) + " opening file 'tree\\src'\n", 1);
+                "ERROR " + ErrorPart(SystemError::OpenDirectory) + " opening file 'tree\\src'\n",
+                1);
 }
 
 TEST_F(Compare, ALinkLoopIsAnOpenFailure) {
@@ -117,7 +118,8 @@ TEST_F(Compare, SpecialFilesAreDifferentAndNeverHang) {
 
 TEST_F(Compare, APathThroughAFileIsNotFound) {
   WriteNms("through.nms", {{"tree\\src\\same.c\\inner.c", "x"}});
-  ExpectOutcome(Quarrow({"compare", "through.nms"}), Line("FILE/PATH_NOT_FOUND!", "tree\\src\\same.c\\inner.c"), 0);
+  ExpectOutcome(Quarrow({"compare", "through.nms"}),
+                Line("FILE/PATH_NOT_FOUND!", "tree\\src\\same.c\\inner.c"), 0);
 }
 
 }  // namespace

@@ -18,8 +18,9 @@ class Extract : public Scratch {
 };
 
 TEST_F(Extract, WritesEveryTextFlatIntoTheCurrentFolderByDefault) {
-  ExpectOutcome(Quarrow({"extract", "app.nms"}),
-                kHeadings + "    10 main.c -- extracted to .\\\n    14 util.h -- extracted to .\\\n", 0);
+  ExpectOutcome(
+      Quarrow({"extract", "app.nms"}),
+      kHeadings + "    10 main.c -- extracted to .\\\n    14 util.h -- extracted to .\\\n", 0);
   EXPECT_EQ(Read("main.c"), "int main;\n");
   EXPECT_EQ(Read("util.h"), "#pragma once\r\n");
   EXPECT_EQ(Files(), (std::vector<std::string>{"app.nms", "main.c", "util.h"}));
@@ -27,11 +28,12 @@ TEST_F(Extract, WritesEveryTextFlatIntoTheCurrentFolderByDefault) {
 
 TEST_F(Extract, TheOutputFolderIsAPlainPrefix) {
   std::filesystem::create_directory(folder_ / "out");
-  ExpectOutcome(Quarrow({"extract", "app.nms", "/OutDir=out\\"}),
-                kHeadings + "    10 main.c -- extracted to out\\\n    14 util.h -- extracted to out\\\n",
-                0);
-  ExpectOutcome(Quarrow({"extract", "app.nms", "/outdir=out"}),
-                kHeadings + "    10 main.c -- extracted to out\n    14 util.h -- extracted to out\n", 0);
+  ExpectOutcome(
+      Quarrow({"extract", "app.nms", "/OutDir=out\\"}),
+      kHeadings + "    10 main.c -- extracted to out\\\n    14 util.h -- extracted to out\\\n", 0);
+  ExpectOutcome(
+      Quarrow({"extract", "app.nms", "/outdir=out"}),
+      kHeadings + "    10 main.c -- extracted to out\n    14 util.h -- extracted to out\n", 0);
   ExpectOutcome(Quarrow({"extract", "app.nms", "/OutDir="}),
                 kHeadings + "    10 main.c -- extracted to \n    14 util.h -- extracted to \n", 0);
   EXPECT_EQ(Files(), (std::vector<std::string>{"app.nms", "main.c", "out/main.c", "out/util.h",
@@ -61,11 +63,12 @@ TEST_F(Extract, ALinkAtTheOutputPathIsNeverFollowed) {
 
 TEST_F(Extract, StoredNamesCannotLeadOutsideTheOutputFolder) {
   std::filesystem::create_directories(folder_ / "deep/out");
-  WriteNms("evil.nms", {{"a\\..\\..\\x/../../evil.sh", "echo owned\n"},
-                        {"..\\..\\/etc/passwd", "root\n"}});
+  WriteNms("evil.nms",
+           {{"a\\..\\..\\x/../../evil.sh", "echo owned\n"}, {"..\\..\\/etc/passwd", "root\n"}});
   ExpectOutcome(Quarrow({"extract", "evil.nms", "/OutDir=deep\\out\\"}),
-                kHeadings + "    11 evil.sh -- extracted to deep\\out\\\n"
-                            "     5 passwd -- extracted to deep\\out\\\n",
+                kHeadings +
+                    "    11 evil.sh -- extracted to deep\\out\\\n"
+                    "     5 passwd -- extracted to deep\\out\\\n",
                 0);
   EXPECT_EQ(Files(), (std::vector<std::string>{"app.nms", "deep/out/evil.sh", "deep/out/passwd",
                                                "evil.nms"}));
@@ -80,20 +83,22 @@ TEST_F(Extract, ExtractedFilesHoldExactlyTheHeldBytes) {
   for (int byte = 0; byte < 256; ++byte) binary += static_cast<char>(byte);
   binary += "\r\n\n\r\x1a";
   WriteNms("bytes.nms", {{"bytes.bin", binary}});
-  ExpectOutcome(Quarrow({"extract", "bytes.nms"}), kHeadings + "   261 bytes.bin -- extracted to .\\\n", 0);
+  ExpectOutcome(Quarrow({"extract", "bytes.nms"}),
+                kHeadings + "   261 bytes.bin -- extracted to .\\\n", 0);
   EXPECT_EQ(Read("bytes.bin"), binary);
 }
 
 TEST_F(Extract, DifferentOnlyWritesWhatDiffersAndWarnsOfWhatIsMissing) {
   Write("src/same.c", "same\n");
   Write("src/changed.c", "old\n");
-  WriteNms("tree.nms", {{".\\src\\same.c", "same\n"},
-                        {".\\src\\changed.c", "new\n"},
-                        {".\\src\\gone.c", "gone\n"}});
+  WriteNms(
+      "tree.nms",
+      {{".\\src\\same.c", "same\n"}, {".\\src\\changed.c", "new\n"}, {".\\src\\gone.c", "gone\n"}});
   std::filesystem::create_directory(folder_ / "out");
   ExpectOutcome(Quarrow({"extract", "tree.nms", "/Different", "/OutDir=out\\"}),
-                kHeadings + "     4 changed.c -- extracted to out\\\n"
-                            "WARNING -- file '.\\src\\gone.c' not found, so it too might be different\n",
+                kHeadings +
+                    "     4 changed.c -- extracted to out\\\n"
+                    "WARNING -- file '.\\src\\gone.c' not found, so it too might be different\n",
                 0);
   EXPECT_EQ(Read("out/changed.c"), "new\n");
   EXPECT_FALSE(Exists("out/same.c"));
@@ -119,18 +124,19 @@ TEST_F(Extract, PromptAnswersComeFromStandardInputWithoutAConsole) {
 TEST_F(Extract, PromptsAndLinesKeepTheirOrderInOneStream) {
   WriteNms("two.nms", {{"a.c", "a"}, {"b.c", "bb"}});
   const Outcome outcome = QuarrowWithInput({"extract", "two.nms", "/PROMPT"}, "yn", true);
-  const std::string transcript = OnLane(kHeadings + "     1 a.c -- Extract?  (Y/N)\n)" +
-                                        "     1 a.c -- extracted to .\\\n" +
-                                        "     2 b.c -- Extract?  (Y/N)\n)");
+  const std::string transcript =
+      OnLane(kHeadings + "     1 a.c -- Extract?  (Y/N)\n)" + "     1 a.c -- extracted to .\\\n" +
+             "     2 b.c -- Extract?  (Y/N)\n)");
   EXPECT_EQ(outcome.out.substr(outcome.out.find('\n') + 1), transcript);
   EXPECT_EQ(outcome.status, 0);
 }
 
 TEST_F(Extract, InputThatEndsBeforeAnAnswerStopsTheRun) {
   WriteNms("two.nms", {{"a.c", "a"}, {"b.c", "bb"}});
-  ExpectOutcome(QuarrowWithInput({"extract", "two.nms", "/prompt"}, "yx"),
-                kHeadings + "     1 a.c -- extracted to .\\\nERROR -- input ended before a Y/N answer\n",
-                1, "     1 a.c -- Extract?  (Y/N)\n)     2 b.c -- Extract?  (Y/N)\n)");
+  ExpectOutcome(
+      QuarrowWithInput({"extract", "two.nms", "/prompt"}, "yx"),
+      kHeadings + "     1 a.c -- extracted to .\\\nERROR -- input ended before a Y/N answer\n", 1,
+      "     1 a.c -- Extract?  (Y/N)\n)     2 b.c -- Extract?  (Y/N)\n)");
   EXPECT_FALSE(Exists("b.c"));
 }
 
@@ -139,18 +145,21 @@ TEST_F(Extract, OnlyDifferingFilesAreOfferedAtThePrompt) {
   WriteNms("mixed.nms", {{"same.c", "same"}, {"other.c", "new"}});
   std::filesystem::create_directory(folder_ / "out");
   Write("other.c", "old");
-  ExpectOutcome(QuarrowWithInput({"extract", "mixed.nms", "/prompt", "/different", "/outdir=out\\"}, "y"),
-                kHeadings + "     3 other.c -- extracted to out\\\n", 0,
-                "     3 other.c -- Extract?  (Y/N)\n)");
+  ExpectOutcome(
+      QuarrowWithInput({"extract", "mixed.nms", "/prompt", "/different", "/outdir=out\\"}, "y"),
+      kHeadings + "     3 other.c -- extracted to out\\\n", 0,
+      "     3 other.c -- Extract?  (Y/N)\n)");
 }
 
 TEST_F(Extract, AFailedWriteLeavesNoPartialFile) {
   if (OnWindowsLane()) GTEST_SKIP() << "a file size limit is a Linux matter";
   WriteNms("big.nms", {{"small.c", "s"}, {"big.c", std::string(100000, 'b')}});
-  const Outcome outcome = RunShell("trap '' XFSZ; ulimit -f 8; exec \"$QUARROW\" extract big.nms", folder_.string());
+  const Outcome outcome =
+      RunShell("trap '' XFSZ; ulimit -f 8; exec \"$QUARROW\" extract big.nms", folder_.string());
   ExpectOutcome(outcome,
-                kHeadings + "     1 small.c -- extracted to .\\\n100000 big.c ERROR 27. (File too large) "
-                            "writing file '.\\big.c'\n",
+                kHeadings +
+                    "     1 small.c -- extracted to .\\\n100000 big.c ERROR 27. (File too large) "
+                    "writing file '.\\big.c'\n",
                 1);
   EXPECT_TRUE(Exists("small.c"));
   EXPECT_FALSE(Exists("big.c"));

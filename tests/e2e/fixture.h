@@ -41,7 +41,14 @@ void ExpectOutcome(const Outcome& outcome, const std::string& out, int status,
                    const std::string& errorsAfterBanner = "");
 
 // "N. (text)" of a system error as the lane reports it.
-enum class SystemError { FileNotFound, PathNotFound, OpenDirectory, FileExists, NameTooLong, LinkLoop };
+enum class SystemError {
+  FileNotFound,
+  PathNotFound,
+  OpenDirectory,
+  FileExists,
+  NameTooLong,
+  LinkLoop
+};
 std::string ErrorPart(SystemError error);
 
 }  // namespace e2e

@@ -32,7 +32,8 @@ std::string Slurp(const std::filesystem::path& path) {
 // A scratch folder for the captured streams, shared by all runs.
 const std::filesystem::path& CaptureFolder() {
   static const std::filesystem::path folder = [] {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quarrow-capture-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "quarrow-capture-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     return std::filesystem::path(pattern);
   }();
@@ -49,11 +50,13 @@ Outcome Spawn(const std::vector<std::string>& command, const Run& run) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, run.input ? inputPath.c_str() : "/dev/null",
                                    O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
   if (run.mergeStreams)
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
   else
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
   posix_spawn_file_actions_addchdir_np(&actions, run.directory.c_str());
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);

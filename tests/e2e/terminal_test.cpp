@@ -30,7 +30,8 @@ class Terminal : public Scratch {
   void Start(const std::vector<std::string>& arguments) {
     const std::string program = std::getenv("QUARROW_PROGRAM");
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     child_ = forkpty(&terminal_, nullptr, nullptr, nullptr);
     ASSERT_GE(child_, 0);
@@ -50,7 +51,10 @@ class Terminal : public Scratch {
     ASSERT_NE(screen_.find(expected), std::string::npos) << "waiting for: " << expected;
   }
 
+  // Types once the program waits for a key in raw mode, as no person could
+  // type between the prompt appearing and the program starting to listen.
   void Type(const std::string& keys) {
+    WaitUntilRaw();
     ASSERT_EQ(write(terminal_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
   }
 
@@ -68,11 +72,17 @@ class Terminal : public Scratch {
            (mode.c_lflag & ISIG);
   }
 
+  void WaitUntilRaw() {
+    for (int tries = 0; tries < 500 && TerminalIsCooked(); ++tries) usleep(10000);
+  }
+
   std::string ScreenAfterBanner() const { return screen_.substr(screen_.find('\n') + 1); }
 
  private:
   bool ReadSome() {
-    struct pollfd ready {terminal_, POLLIN, 0};
+    struct pollfd ready {
+      terminal_, POLLIN, 0
+    };
     if (poll(&ready, 1, 200) == 0) return Alive();
     char buffer[4096];
     const ssize_t got = read(terminal_, buffer, sizeof buffer);
@@ -110,7 +120,7 @@ TEST_F(Terminal, KeysAnswerThePromptAndOthersAreEchoedAndIgnored) {
 TEST_F(Terminal, ASignalDuringThePromptRestoresTheTerminal) {
   Start({"extract", "three.nms", "/prompt"});
   WaitFor("a.c -- Extract?  (Y/N)\r\n)");
-  for (int tries = 0; tries < 100 && TerminalIsCooked(); ++tries) usleep(20000);
+  WaitUntilRaw();
   EXPECT_FALSE(TerminalIsCooked());  // the program waits for a key in raw mode
   kill(child_, SIGTERM);
   EXPECT_EQ(Finish(), 128 + SIGTERM);

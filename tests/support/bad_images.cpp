@@ -137,7 +137,8 @@ const std::vector<Case>& Cases() {
       {"path not terminated before the end",
        [](auto& image, auto& at) {
          image += "tail";
-         Put32(image, at.stringOffsets + 4, static_cast<std::uint32_t>(image.size() - 4 - at.stringPool));
+         Put32(image, at.stringOffsets + 4,
+               static_cast<std::uint32_t>(image.size() - 4 - at.stringPool));
        },
        "Unterminated path in source entry 0 of .nms file"},
       {"text one byte past the end",

@@ -1,7 +1,8 @@
+#include "unwinding_end.h"
+
 #include <cstdio>
 
 #include "app/report.h"
-#include "unwinding_end.h"
 
 namespace app {
 

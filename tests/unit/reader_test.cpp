@@ -41,9 +41,8 @@ std::vector<Visit> Walk(const std::string& image, const char* baseDir = nullptr)
 }
 
 TEST(Reader, WalksEntriesWithTextInStoredOrder) {
-  const std::string image = BuildNms({{"..\\src\\a.c", "int a;\n"},
-                                      {"empty.h", ""},
-                                      {"d:\\src\\b.c", std::string("b\0\r\n", 4)}});
+  const std::string image = BuildNms(
+      {{"..\\src\\a.c", "int a;\n"}, {"empty.h", ""}, {"d:\\src\\b.c", std::string("b\0\r\n", 4)}});
   EXPECT_EQ(Walk(image), (std::vector<Visit>{{"..\\src\\a.c", "int a;\n"},
                                              {"d:\\src\\b.c", std::string("b\0\r\n", 4)}}));
 }
@@ -58,8 +57,9 @@ TEST(Reader, BaseDirectoryPrefixesOnlyPathsThatStartWithAFullStop) {
     for (const Visit& visit : visits) result.push_back(visit.path);
     return result;
   };
-  EXPECT_EQ(paths(Walk(image, "d:\\work\\")),
-            (std::vector<std::string>{"d:\\work\\..\\src\\a.c", "d:\\work\\.\\b.c", "d:\\src\\c.c"}));
+  EXPECT_EQ(
+      paths(Walk(image, "d:\\work\\")),
+      (std::vector<std::string>{"d:\\work\\..\\src\\a.c", "d:\\work\\.\\b.c", "d:\\src\\c.c"}));
   EXPECT_EQ(paths(Walk(image, "d:\\work")),
             (std::vector<std::string>{"d:\\work..\\src\\a.c", "d:\\work.\\b.c", "d:\\src\\c.c"}));
   EXPECT_EQ(paths(Walk(image, "")),

@@ -1,3 +1,5 @@
+#include "switches/switches.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -5,7 +7,6 @@
 #include <vector>
 
 #include "app/entry.h"
-#include "switches/switches.h"
 #include "unwinding_end.h"
 
 namespace {
@@ -45,12 +46,21 @@ const SwitchCase kCases[] = {
     {{"/OutDir=x"}, "/Quiet", kCompareSwitches, std::nullopt, "Unknown switch '/OutDir'\n"},
     {{"/"}, "/Quiet", kCompareSwitches, std::nullopt, "Unknown switch '/'\n"},
     {{"/=x"}, "/Quiet", kCompareSwitches, std::nullopt, "Unknown switch '/'\n"},
-    {{"/quiet", "/Bad=1", "/Worse"}, "/Quiet", kCompareSwitches, std::nullopt,
+    {{"/quiet", "/Bad=1", "/Worse"},
+     "/Quiet",
+     kCompareSwitches,
+     std::nullopt,
      "Unknown switch '/Bad'\n"},
-    {{"/" + kLongValue}, "/Quiet", kCompareSwitches, std::nullopt,
+    {{"/" + kLongValue},
+     "/Quiet",
+     kCompareSwitches,
+     std::nullopt,
      "Unknown switch '/" + kLongValue + "'\n"},
     // A handler asking for a switch its list lacks is a program error.
-    {{"/Quiet"}, "/OutDir", kCompareSwitches, std::nullopt,
+    {{"/Quiet"},
+     "/OutDir",
+     kCompareSwitches,
+     std::nullopt,
      "Program error: switch '/OutDir' not valid with this vzszSwitchList\n"},
 };
 
