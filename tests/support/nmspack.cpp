@@ -1,10 +1,13 @@
 // nmspack OUT.nms FILE...: packs files into a .nms, each stored under its path
-// as given, with backslashes for slashes.
+// as given, with backslashes for slashes. `nmspack OUT.nms @LIST` takes the
+// paths from the file LIST, one a line (for trees too large for a command line).
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "nms_writer.h"
 
@@ -13,16 +16,23 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: nmspack OUT.nms FILE...\n");
     return 2;
   }
+  std::vector<std::string> paths(argv + 2, argv + argc);
+  if (paths.size() == 1 && paths[0].starts_with('@')) {
+    std::ifstream list(paths[0].substr(1));
+    paths.clear();
+    for (std::string line; std::getline(list, line);)
+      if (!line.empty()) paths.push_back(line);
+  }
   std::vector<nmstest::Source> sources;
-  for (int i = 2; i < argc; ++i) {
-    std::ifstream in(argv[i], std::ios::binary);
+  for (const std::string& path : paths) {
+    std::ifstream in(path, std::ios::binary);
     if (!in) {
-      std::fprintf(stderr, "nmspack: cannot read %s\n", argv[i]);
+      std::fprintf(stderr, "nmspack: cannot read %s\n", path.c_str());
       return 1;
     }
     std::ostringstream text;
     text << in.rdbuf();
-    std::string stored = argv[i];
+    std::string stored = path;
     std::replace(stored.begin(), stored.end(), '/', '\\');
     sources.push_back({stored, text.str()});
   }

@@ -1,0 +1,193 @@
+#!/usr/bin/env python3
+"""Measures Quarrow against the physical floor of the same work.
+
+Each operation runs alternately with its floor (A B A B ...), after a warm-up,
+with a warm page cache, and the script prints the median times and the median
+of the per-pair ratios. Corpora:
+
+  real       every regular file under /usr/include, flattened to unique names
+  synthetic  20,000 files, about 200 MB, sizes spread like real sources (seeded)
+
+Usage: python3 bench/run.py [--pairs N] [--corpus real|synthetic|both]
+Needs the release build: cmake --preset release && cmake --build --preset release
+"""
+
+import argparse
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.path.join(ROOT, "build", "release")
+QUARROW = os.path.join(BUILD, "quarrow")
+NMSPACK = os.path.join(BUILD, "tests", "support", "nmspack")
+WORK = os.path.join(BUILD, "bench")  # inputs, on disk, warm in the page cache
+SCRATCH = "/dev/shm"  # outputs of extract and tar: a tmpfs, see the README
+
+
+def run(command, cwd):
+    """Runs a command with its output discarded; returns (seconds, peak RSS bytes)."""
+    start = time.perf_counter()
+    child = subprocess.Popen(command, cwd=cwd, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL, shell=isinstance(command, str))
+    _, status, usage = os.wait4(child.pid, 0)
+    seconds = time.perf_counter() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"failed: {command}")
+    return seconds, usage.ru_maxrss * 1024
+
+
+def write_file(path, size, rng):
+    # Source-like text: printable lines, so nothing compresses to nothing.
+    line = bytes(rng.choice(b"abcdefghijklmnopqrstuvwxyz_ (){};=+*") for _ in range(79)) + b"\n"
+    with open(path, "wb") as out:
+        out.write((line * (size // 80 + 1))[:size])
+
+
+def make_synthetic(folder):
+    rng = random.Random(20261208)
+    os.makedirs(folder)
+    for index in range(20000):
+        if rng.random() < 0.99:
+            size = rng.randint(1024, 16 * 1024)  # most sources: 1 to 16 KB
+        else:
+            size = int(2 ** rng.uniform(14, 20))  # a few large ones, up to 1 MB
+        write_file(os.path.join(folder, f"file{index:05d}.c"), size, rng)
+
+
+def make_real(folder):
+    os.makedirs(folder)
+    for top, _, names in os.walk("/usr/include"):
+        for name in names:
+            source = os.path.join(top, name)
+            if os.path.isfile(source) and not os.path.islink(source):
+                flat = os.path.relpath(source, "/usr/include").replace("/", "__")
+                shutil.copyfile(source, os.path.join(folder, flat))
+
+
+def prepare(name):
+    """Builds the tree, its twin for diff, its .nms and its tar; returns their paths."""
+    base = os.path.join(WORK, name)
+    tree = os.path.join(base, "tree")
+    if not os.path.isdir(tree):
+        print(f"making the {name} corpus ...", flush=True)
+        shutil.rmtree(base, ignore_errors=True)
+        (make_real if name == "real" else make_synthetic)(tree)
+        shutil.copytree(tree, os.path.join(base, "twin"))
+        names = sorted(os.listdir(tree))
+        with open(os.path.join(base, "list"), "w") as listing:
+            listing.write("\n".join(names) + "\n")
+        subprocess.run([NMSPACK, os.path.join(base, "app.nms"), "@" + os.path.join(base, "list")],
+                       cwd=tree, check=True)
+        subprocess.run(["tar", "-cf", os.path.join(base, "flat.tar"), "-T",
+                        os.path.join(base, "list")], cwd=tree, check=True)
+    return base, tree
+
+
+class FreshFolder:
+    """An empty output folder made before the timed run and removed after it."""
+
+    def __init__(self):
+        self.path = tempfile.mkdtemp(dir=SCRATCH, prefix="quarrow-bench-")
+
+    def done(self):
+        shutil.rmtree(self.path)
+
+
+def pairs(label, operation, floor, count):
+    """Runs operation and floor alternately; returns medians and the ratio."""
+    operation()
+    floor()  # warm-up
+    times_a, times_b, ratios = [], [], []
+    for _ in range(count):
+        a = operation()
+        b = floor()
+        times_a.append(a)
+        times_b.append(b)
+        ratios.append(a / b)
+    ratio = statistics.median(ratios)
+    print(f"  {label:<44} {statistics.median(times_a):8.3f} s {statistics.median(times_b):8.3f} s"
+          f"   ratio {ratio:5.2f}")
+    return ratio
+
+
+def timed_in_fresh_folder(command_for):
+    def go():
+        out = FreshFolder()
+        seconds, _ = run(command_for(out.path), out.path)
+        out.done()
+        return seconds
+    return go
+
+
+def bench(name, count, targets):
+    base, tree = prepare(name)
+    nms = os.path.join(base, "app.nms")
+    nms_size = os.path.getsize(nms)
+    files = os.listdir(tree)
+    largest = max(os.path.getsize(os.path.join(tree, f)) for f in files)
+    print(f"\n{name}: {len(files)} files, .nms {nms_size / 1e6:.1f} MB, largest file "
+          f"{largest / 1e3:.0f} KB")
+    print(f"  {'operation / floor':<44} {'median':>10} {'floor':>10}")
+
+    def quarrow(*words):
+        return lambda: run([QUARROW, *words], tree)[0]
+
+    results = {
+        "list / cat": pairs("list / cat FILE.nms", quarrow("list", nms),
+                            lambda: run(f"cat {nms} > /dev/null", tree)[0], count),
+        "list / dd": pairs("list / dd one read into one block", quarrow("list", nms),
+                           lambda: run(["dd", f"if={nms}", "of=/dev/null", f"bs={nms_size}",
+                                        "count=1"], tree)[0], count),
+        "compare / read": pairs("compare /quiet / find -exec cat", quarrow("compare", nms, "/quiet"),
+                                lambda: run("find . -type f -exec cat {} + > /dev/null", tree)[0],
+                                count),
+        "compare / diff": pairs("compare /quiet / diff -rq", quarrow("compare", nms, "/quiet"),
+                                lambda: run(["diff", "-rq", tree, os.path.join(base, "twin")],
+                                            tree)[0], count),
+        "extract / tar": pairs(
+            "extract / tar -xf (into empty tmpfs folders)",
+            timed_in_fresh_folder(lambda out: [QUARROW, "extract", nms, f"/OutDir={out}/"]),
+            timed_in_fresh_folder(lambda out: ["tar", "-xf", os.path.join(base, "flat.tar")]),
+            count),
+    }
+    allowed = nms_size + largest + 8 * 2**20
+    for command in (["list", nms], ["compare", nms, "/quiet"]):
+        peak = run([QUARROW, *command], tree)[1]
+        print(f"  peak memory of {command[0]:<8} {peak / 2**20:7.1f} MiB, "
+              f"{(peak - nms_size) / 2**20:+7.1f} MiB over the .nms "
+              f"(allowed {allowed / 2**20:.1f} MiB)")
+        results[f"memory {command[0]}"] = peak <= allowed
+    if targets:
+        print("  targets:")
+        for key, limit in targets.items():
+            value = results[key]
+            print(f"    {key:<16} {value:5.2f} <= {limit:4.2f}  {'met' if value <= limit else 'MISSED'}")
+        for key in ("memory list", "memory compare"):
+            print(f"    {key:<16} {'met' if results[key] else 'MISSED'}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--pairs", type=int, default=7)
+    parser.add_argument("--corpus", choices=["real", "synthetic", "both"], default="both")
+    arguments = parser.parse_args()
+    for tool in (QUARROW, NMSPACK):
+        if not os.path.exists(tool):
+            sys.exit(f"missing {tool}: build the release preset first")
+    print(f"machine: {os.cpu_count()} cores, {os.uname().release}; {arguments.pairs} pairs each")
+    targets = {"list / cat": 1.7, "list / dd": 1.1, "compare / read": 1.3,
+               "compare / diff": 1.0, "extract / tar": 1.0}
+    if arguments.corpus in ("real", "both"):
+        bench("real", arguments.pairs, {})
+    if arguments.corpus in ("synthetic", "both"):
+        bench("synthetic", arguments.pairs, targets)
+
+
+if __name__ == "__main__":
+    main()
