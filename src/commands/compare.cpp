@@ -1,4 +1,5 @@
 // The compare report, and the comparison of one held text with its disk file.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +32,31 @@ int CompareVisitor(const char* path, std::uint32_t size, const char* text) {
   return 1;
 }
 
+// Disk files are read in pieces into one buffer kept for the whole run: a
+// fresh block for each file costs a page fault per page, many times the read.
+constexpr std::size_t kPieceSize = std::size_t{1} << 20;
+
+char* PieceBuffer() {
+  static char* const buffer = static_cast<char*>(std::malloc(kPieceSize));
+  if (buffer == nullptr) app::FailWith("Couldn't get memory to load file");
+  return buffer;
+}
+
+// Reads the whole file, which has the held size, and compares it with the text.
+bool ReadAndCompare(platform::FileHandle file, const char* path, std::uint32_t size,
+                    const char* text) {
+  char* const buffer = PieceBuffer();
+  bool same = true;
+  for (std::uint32_t done = 0; done < size;) {
+    const auto piece = static_cast<std::uint32_t>(std::min<std::size_t>(size - done, kPieceSize));
+    if (!platform::ReadExactly(file, buffer, piece))
+      app::FailWithSystemError("ERROR %d. (%s) reading file '%s'\n", app::SysErrorText(), path);
+    same = same && std::memcmp(buffer, text + done, piece) == 0;
+    done += piece;
+  }
+  return same;
+}
+
 }  // namespace
 
 CompareResult CompareWithDisk(const char* path, std::uint32_t size, const char* text) {
@@ -49,13 +75,8 @@ CompareResult CompareWithDisk(const char* path, std::uint32_t size, const char* 
     platform::Close(file);
     return Different;
   }
-  void* contents = std::malloc(size);
-  if (contents == nullptr) app::FailWith("Couldn't get memory to load file");
-  if (!platform::ReadExactly(file, contents, size))
-    app::FailWithSystemError("ERROR %d. (%s) reading file '%s'\n", app::SysErrorText(), path);
+  const bool same = ReadAndCompare(file, path, size, text);
   platform::Close(file);
-  const bool same = std::memcmp(contents, text, size) == 0;
-  std::free(contents);
   return same ? Same : Different;
 }
 
