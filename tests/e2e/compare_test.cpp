@@ -47,6 +47,18 @@ TEST_F(Compare, ReportsEveryEntryWithItsStatusWord) {
                 report.substr(report.find('\n') + 1), 0);
 }
 
+TEST_F(Compare, LargeFilesAreComparedToTheirLastByte) {
+  std::string text;
+  for (int line = 0; text.size() < (5u << 20) / 2; ++line) text += std::to_string(line) + "\n";
+  std::string changed = text;
+  changed[text.size() - 2] ^= 1;
+  Write("big/same.c", text);
+  Write("big/changed.c", changed);
+  WriteNms("big.nms", {{"big\\same.c", text}, {"big\\changed.c", text}});
+  ExpectOutcome(Quarrow({"compare", "big.nms"}),
+                Line("same", "big\\same.c") + Line("DIFFERENT", "big\\changed.c"), 0);
+}
+
 TEST_F(Compare, AllSameAndQuietPrintsNothing) {
   WriteNms("same.nms", {{"tree\\src\\same.c", "int same;\n"}, {"tree\\src\\crlf.c", "a\nb\n"}});
   ExpectOutcome(Quarrow({"compare", "same.nms", "/quiet"}), "", 0);
