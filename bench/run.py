@@ -54,7 +54,7 @@ def make_synthetic(folder):
     os.makedirs(folder)
     for index in range(20000):
         if rng.random() < 0.99:
-            size = rng.randint(1024, 16 * 1024)  # most sources: 1 to 16 KB
+            size = rng.randint(1024, 14 * 1024)  # most sources: 1 to 14 KB
         else:
             size = int(2 ** rng.uniform(14, 20))  # a few large ones, up to 1 MB
         write_file(os.path.join(folder, f"file{index:05d}.c"), size, rng)

@@ -62,7 +62,7 @@ void CheckTag(std::uint32_t offset, const char* tag) {
   }
 }
 
-// The section offsets of the directory, in the order their tags are checked.
+// Reads a section's offset from the directory and checks the section's tag.
 std::uint32_t CheckedSection(std::uint32_t fieldOffset, const char* tag) {
   const std::uint32_t section =
       Field(std::uint64_t{gFile.directory} + fieldOffset, "Truncated NMDR directory in .nms file");
@@ -70,16 +70,24 @@ std::uint32_t CheckedSection(std::uint32_t fieldOffset, const char* tag) {
   return section;
 }
 
-void CheckHeaderAndTags(std::uint32_t& sttb, std::uint32_t& symd, std::uint32_t& srcp) {
+struct SectionOffsets {
+  std::uint32_t sttb;
+  std::uint32_t symd;
+  std::uint32_t srcp;
+};
+
+// The checks that files have always been given, in their order.
+SectionOffsets CheckHeaderAndTags() {
   if (!Fits(0, 4) || std::memcmp(gFile.image, "NM32", 4) != 0)
     FailWith(".nms file does not have NM32 signature");
   gFile.directory = Field(12, "Truncated header in .nms file");
   if (gFile.directory >= gFile.size) FailWith("Unexpected NMDR offset value in .nms file");
   CheckTag(gFile.directory, "NMDR");
   CheckedSection(8, "GTYP");
-  sttb = CheckedSection(12, "STTB");
-  symd = CheckedSection(16, "SYMD");
-  srcp = CheckedSection(20, "SRCP");
+  const std::uint32_t sttb = CheckedSection(12, "STTB");
+  const std::uint32_t symd = CheckedSection(16, "SYMD");
+  const std::uint32_t srcp = CheckedSection(20, "SRCP");
+  return {sttb, symd, srcp};
 }
 
 void LocateStrings(std::uint32_t sttb) {
@@ -160,12 +168,10 @@ std::vector<char> ReadPipeToEnd(platform::FileHandle file) {
 // Reads the whole file into one block; a pipe is read to its end.
 char* ReadWholeFile(platform::FileHandle file, std::uint32_t& size) {
   if (platform::IsPipe(file)) {
-    const std::vector<char> contents = ReadPipeToEnd(file);
+    static std::vector<char> contents;  // kept, like the block, for the whole run
+    contents = ReadPipeToEnd(file);
     size = static_cast<std::uint32_t>(contents.size());
-    auto* block = static_cast<char*>(platform::AllocateBlock(size));
-    if (block == nullptr) FailWith("Couldn't get mem to load .nms file");
-    std::memcpy(block, contents.data(), size);
-    return block;
+    return contents.data();
   }
   const auto fileSize = platform::FileSize(file);
   if (!fileSize || *fileSize > kLargestNmsFile) FailWith("Error getting .nms file size");
@@ -182,13 +188,10 @@ void LoadNmsImage(const char* image, std::uint32_t size) {
   gFile = SymbolFile{};
   gFile.image = reinterpret_cast<const unsigned char*>(image);
   gFile.size = size;
-  std::uint32_t sttb = 0;
-  std::uint32_t symd = 0;
-  std::uint32_t srcp = 0;
-  CheckHeaderAndTags(sttb, symd, srcp);
-  LocateStrings(sttb);
-  LocateSourceTable(symd);
-  LocateTextPool(srcp);
+  const SectionOffsets sections = CheckHeaderAndTags();
+  LocateStrings(sections.sttb);
+  LocateSourceTable(sections.symd);
+  LocateTextPool(sections.srcp);
   CheckEntries();
 }
 
