@@ -18,10 +18,11 @@ int main(int argc, char** argv) {
   const std::string folder = argv[1];
   Save(folder, "empty-table.nms", nmstest::BuildNms({}));
   Save(folder, "one.nms", nmstest::BuildNms({{"a.c", "int a;\n"}}));
-  Save(folder, "mixed.nms", nmstest::BuildNms({{"..\\src\\a.c", "a\r\nb\r\n"},
-                                               {"empty.h", ""},
-                                               {".\\b.c", std::string(300, 'b')},
-                                               {"d:\\src\\c.c", "c"}}));
+  Save(folder, "mixed.nms",
+       nmstest::BuildNms({{"..\\src\\a.c", "a\r\nb\r\n"},
+                          {"empty.h", ""},
+                          {".\\b.c", std::string(300, 'b')},
+                          {"d:\\src\\c.c", "c"}}));
   int number = 0;
   for (const nmstest::BadImage& bad : nmstest::BadImages())
     Save(folder, "bad-" + std::to_string(++number) + ".nms", bad.image);
