@@ -74,6 +74,15 @@ TEST_F(List, APipeIsReadToItsEnd) {
   ExpectOutcome(outcome, kListHeadings + "3145728 a.c\n     1 b.c\n", 0);
 }
 
+TEST_F(List, OutputThatCannotBeWrittenIsNoSuccess) {
+  if (OnWindowsLane()) GTEST_SKIP() << "/dev/full is a Linux matter";
+  WriteNms("app.nms", {{"a.c", "a"}});
+  const Outcome outcome = RunShell("\"$QUARROW\" list app.nms > /dev/full", folder_.string());
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("Error writing to standard output\n"), std::string::npos)
+      << outcome.err;
+}
+
 TEST_F(List, AFifoWithoutAWriterDoesNotHang) {
   if (OnWindowsLane()) GTEST_SKIP() << "FIFOs are a Linux matter";
   ASSERT_EQ(mkfifo((folder_ / "fifo.nms").c_str(), 0600), 0);
