@@ -60,11 +60,11 @@ std::string ErrorMessage(std::uint32_t code);
 // does not exist".
 bool IsNotFoundError(std::uint32_t code);
 
-// A block of memory for the whole loaded file, null when it cannot be had.
-// Large blocks are given huge pages where the system offers them, since
-// faulting in 4 KiB pages one by one dominates the cost of reading.
+// A block of memory for the whole loaded file, kept until the process ends;
+// null when it cannot be had. Large blocks are given huge pages where the
+// system offers them, since faulting in 4 KiB pages one by one dominates the
+// cost of reading.
 void* AllocateBlock(std::size_t size);
-void FreeBlock(void* block);
 
 // One key press at the console, without waiting for Enter, echoed to the
 // console. Without a console, one byte of standard input is one key (not

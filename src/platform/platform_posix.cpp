@@ -136,8 +136,6 @@ void* AllocateBlock(std::size_t size) {
   return block;
 }
 
-void FreeBlock(void* block) { std::free(block); }
-
 namespace {
 
 // The terminal's mode from before a key read, so that a signal arriving

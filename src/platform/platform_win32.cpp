@@ -112,8 +112,6 @@ bool IsNotFoundError(std::uint32_t code) {
 
 void* AllocateBlock(std::size_t size) { return std::malloc(size == 0 ? 1 : size); }
 
-void FreeBlock(void* block) { std::free(block); }
-
 namespace {
 
 std::optional<char> ReadStandardInputByte() {
