@@ -123,7 +123,9 @@ std::optional<char> ReadStandardInputByte() {
 }
 
 // Waits for a key-down event with the input mode cleared, so that Ctrl+C
-// arrives as an ordinary key; the previous mode is restored afterwards.
+// arrives as an ordinary key; the previous mode is restored afterwards. Keys
+// that give no character (Shift, held for a capital letter; arrows) are
+// passed over like other events, rather than echoed as a NUL.
 std::optional<char> ReadConsoleKey(HANDLE input) {
   DWORD previousMode = 0;
   GetConsoleMode(input, &previousMode);
@@ -133,7 +135,8 @@ std::optional<char> ReadConsoleKey(HANDLE input) {
     INPUT_RECORD record{};
     DWORD count = 0;
     if (!ReadConsoleInputA(input, &record, 1, &count)) break;
-    if (count == 1 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) {
+    if (count == 1 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
+        record.Event.KeyEvent.uChar.AsciiChar != 0) {
       key = record.Event.KeyEvent.uChar.AsciiChar;
       break;
     }
