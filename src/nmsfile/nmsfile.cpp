@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/report.h"
@@ -165,21 +166,21 @@ std::vector<char> ReadPipeToEnd(platform::FileHandle file) {
   }
 }
 
-// Reads the whole file into one block; a pipe is read to its end.
-char* ReadWholeFile(platform::FileHandle file, std::uint32_t& size) {
+// Reads the whole file into one block, kept for the whole run; a pipe is
+// read to its end. The size is known to fit in 32 bits.
+std::string_view ReadWholeFile(platform::FileHandle file) {
   if (platform::IsPipe(file)) {
-    static std::vector<char> contents;  // kept, like the block, for the whole run
+    static std::vector<char> contents;
     contents = ReadPipeToEnd(file);
-    size = static_cast<std::uint32_t>(contents.size());
-    return contents.data();
+    return {contents.data(), contents.size()};
   }
   const auto fileSize = platform::FileSize(file);
   if (!fileSize || *fileSize > kLargestNmsFile) FailWith("Error getting .nms file size");
-  size = static_cast<std::uint32_t>(*fileSize);
+  const auto size = static_cast<std::size_t>(*fileSize);
   auto* block = static_cast<char*>(platform::AllocateBlock(size));
   if (block == nullptr) FailWith("Couldn't get mem to load .nms file");
   if (!platform::ReadExactly(file, block, size)) FailWith("Couldn't read .nms file");
-  return block;
+  return {block, size};
 }
 
 }  // namespace
@@ -199,10 +200,9 @@ void LoadNmsFile(const char* path) {
   const platform::FileHandle file = platform::OpenForReading(path);
   if (file == platform::kNoFile)
     app::FailWithSystemError("Error %d. (%s) opening file '%s'\n", app::SysErrorText(), path);
-  std::uint32_t size = 0;
-  const char* image = ReadWholeFile(file, size);
+  const std::string_view image = ReadWholeFile(file);
   platform::Close(file);
-  LoadNmsImage(image, size);
+  LoadNmsImage(image.data(), static_cast<std::uint32_t>(image.size()));
 }
 
 void ForEachSource(SourceVisitor visitor) {

@@ -42,15 +42,10 @@ class Terminal : public Scratch {
     }
   }
 
-  // Reads what the terminal shows until `expected` has appeared (or 10 s).
-  void WaitFor(const std::string& expected) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (screen_.find(expected) == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-      if (!ReadSome()) break;
-    }
-    ASSERT_NE(screen_.find(expected), std::string::npos) << "waiting for: " << expected;
-  }
+  // Reads what the terminal shows until `expected` appears on the screen, as
+  // sent or (for Wine's console) as text, or 20 s have passed.
+  void WaitFor(const std::string& expected) { ReadUntilShown(expected, &Terminal::Screen); }
+  void WaitForText(const std::string& expected) { ReadUntilShown(expected, &Terminal::ScreenText); }
 
   // Types once the program waits for a key in raw mode, as no person could
   // type between the prompt appearing and the program starting to listen.
@@ -94,16 +89,18 @@ class Terminal : public Scratch {
     return text;
   }
 
-  void WaitForText(const std::string& expected) {
+ private:
+  std::string Screen() const { return screen_; }
+
+  void ReadUntilShown(const std::string& expected, std::string (Terminal::*view)() const) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (ScreenText().find(expected) == std::string::npos &&
+    while ((this->*view)().find(expected) == std::string::npos &&
            std::chrono::steady_clock::now() < deadline) {
       if (!ReadSome()) break;
     }
-    ASSERT_NE(ScreenText().find(expected), std::string::npos) << "waiting for: " << expected;
+    ASSERT_NE((this->*view)().find(expected), std::string::npos) << "waiting for: " << expected;
   }
 
- private:
   bool ReadSome() {
     struct pollfd ready {
       terminal_, POLLIN, 0
