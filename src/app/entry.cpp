@@ -102,7 +102,7 @@ int RunQuarrow(int argc, char** argv) {
       EndProcess(0);
     }
   }
-  std::printf(" ERROR -- unknown command '%s'\n", commandWord.c_str());
+  std::printf(" ERROR -- unknown command '%s'\n", Shown(stdout, commandWord.c_str()));
   EndProcess(1);
 }
 

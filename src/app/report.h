@@ -30,8 +30,16 @@ struct SysErrorText {
 
 // Prints a message about a failed system call and ends with status 1.
 // `format` takes the error number, its text and the path, in that order,
-// such as "ERROR %d. (%s) reading file '%s'\n".
+// such as "ERROR %d. (%s) reading file '%s'\n". The error is captured by the
+// caller, in a statement of its own right after the failed call, so that
+// nothing else can run in between.
 [[noreturn]] void FailWithSystemError(const char* format, const SysErrorText& error,
-                                      const std::string& path);
+                                      const char* path);
+
+// A text from the .nms file or the command line as it may be printed on
+// `stream`: at a terminal, each byte that would act on it rather than show
+// (1-31 and 127: carriage returns, escape sequences) becomes '?'; anywhere
+// else the text as it is. A changed copy lasts until the next call.
+const char* Shown(const std::FILE* stream, const char* text);
 
 }  // namespace app

@@ -17,18 +17,22 @@ namespace {
 
 bool gQuiet = false;
 
-int CompareVisitor(const char* path, std::uint32_t size, const char* text) {
-  switch (CompareWithDisk(path, size, text)) {
+const char* StatusWord(CompareResult result) {
+  switch (result) {
     case Same:
-      if (!gQuiet) std::printf("%22s %s\n", "same", path);
-      break;
+      return "same";
     case Different:
-      std::printf("%22s %s\n", "DIFFERENT", path);
-      break;
+      return "DIFFERENT";
     case NotFound:
-      std::printf("%22s %s\n", "FILE/PATH_NOT_FOUND!", path);
       break;
   }
+  return "FILE/PATH_NOT_FOUND!";
+}
+
+int CompareVisitor(const char* path, std::uint32_t size, const char* text) {
+  const CompareResult result = CompareWithDisk(path, size, text);
+  if (result != Same || !gQuiet)
+    std::printf("%22s %s\n", StatusWord(result), app::Shown(stdout, path));
   return 1;
 }
 
@@ -49,8 +53,10 @@ bool ReadAndCompare(platform::FileHandle file, const char* path, std::uint32_t s
   bool same = true;
   for (std::uint32_t done = 0; done < size;) {
     const auto piece = static_cast<std::uint32_t>(std::min<std::size_t>(size - done, kPieceSize));
-    if (!platform::ReadExactly(file, buffer, piece))
-      app::FailWithSystemError("ERROR %d. (%s) reading file '%s'\n", app::SysErrorText(), path);
+    if (!platform::ReadExactly(file, buffer, piece)) {
+      const app::SysErrorText error;
+      app::FailWithSystemError("ERROR %d. (%s) reading file '%s'\n", error, path);
+    }
     same = same && std::memcmp(buffer, text + done, piece) == 0;
     done += piece;
   }
@@ -67,9 +73,10 @@ CompareResult CompareWithDisk(const char* path, std::uint32_t size, const char* 
     app::FailWithSystemError("ERROR %d. (%s) opening file '%s'\n", error, path);
   }
   const auto diskSize = platform::FileSize(file);
-  if (!diskSize)
-    app::FailWithSystemError("ERROR %d. (%s) getting size of file '%s'\n", app::SysErrorText(),
-                             path);
+  if (!diskSize) {
+    const app::SysErrorText error;
+    app::FailWithSystemError("ERROR %d. (%s) getting size of file '%s'\n", error, path);
+  }
   // Decided by size alone, without reading the file.
   if (*diskSize != size) {
     platform::Close(file);

@@ -28,7 +28,8 @@ std::string_view FileNameOf(std::string_view path) {
 
 // Asks on the error stream and waits for Y or N; other keys are ignored.
 bool UserWantsExtract(const char* path, std::uint32_t size) {
-  std::fprintf(app::ErrorStream(), "%6u %s -- Extract?  (Y/N)\n)", size, path);
+  std::FILE* const errors = app::ErrorStream();
+  std::fprintf(errors, "%6u %s -- Extract?  (Y/N)\n)", size, app::Shown(errors, path));
   for (;;) {
     const auto key = platform::ReadKey();
     if (!key) app::FailWith("ERROR -- input ended before a Y/N answer\n");
@@ -37,17 +38,20 @@ bool UserWantsExtract(const char* path, std::uint32_t size) {
   }
 }
 
-void WriteNewFile(const std::string& outputPath, std::uint32_t size, const char* text) {
-  const platform::FileHandle file = platform::CreateNew(outputPath);
-  if (file == platform::kNoFile)
-    app::FailWithSystemError("ERROR %d. (%s) opening file '%s' for write\n", app::SysErrorText(),
-                             outputPath);
+void WriteNewFile(const std::string& fileName, std::uint32_t size, const char* text) {
+  const platform::FileHandle file = platform::CreateNew(gOutDir, fileName);
+  const std::string outputPath = gOutDir + fileName;
+  if (file == platform::kNoFile) {
+    const app::SysErrorText error;
+    app::FailWithSystemError("ERROR %d. (%s) opening file '%s' for write\n", error,
+                             outputPath.c_str());
+  }
   if (!platform::WriteAll(file, text, size)) {
     const app::SysErrorText error;
     // A truncated source that looks complete is worse than none.
     platform::Close(file);
     platform::RemoveFile(outputPath);
-    app::FailWithSystemError("ERROR %d. (%s) writing file '%s'\n", error, outputPath);
+    app::FailWithSystemError("ERROR %d. (%s) writing file '%s'\n", error, outputPath.c_str());
   }
   platform::Close(file);
 }
@@ -58,17 +62,18 @@ int ExtractVisitor(const char* path, std::uint32_t size, const char* text) {
       case Same:
         return 1;
       case NotFound:
-        std::printf("WARNING -- file '%s' not found, so it too might be different\n", path);
+        std::printf("WARNING -- file '%s' not found, so it too might be different\n",
+                    app::Shown(stdout, path));
         return 1;
       case Different:
         break;
     }
   }
-  const std::string_view fileName = FileNameOf(path);
+  const std::string fileName(FileNameOf(path));
   if (gPrompt && !UserWantsExtract(path, size)) return 1;
-  std::printf("%6u %.*s ", size, static_cast<int>(fileName.size()), fileName.data());
-  WriteNewFile(gOutDir + std::string(fileName), size, text);
-  std::printf("-- extracted to %s\n", gOutDir);
+  std::printf("%6u %s ", size, app::Shown(stdout, fileName.c_str()));
+  WriteNewFile(fileName, size, text);
+  std::printf("-- extracted to %s\n", app::Shown(stdout, gOutDir));
   return 1;
 }
 

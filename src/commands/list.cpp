@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "app/entry.h"
+#include "app/report.h"
 #include "commands/commands.h"
 #include "nmsfile/nmsfile.h"
 
@@ -10,7 +11,7 @@ namespace commands {
 namespace {
 
 int ListVisitor(const char* path, std::uint32_t size, const char* /*text*/) {
-  std::printf("%6u %s\n", size, path);
+  std::printf("%6u %s\n", size, app::Shown(stdout, path));
   return 1;
 }
 

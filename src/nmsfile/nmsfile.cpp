@@ -198,8 +198,10 @@ void LoadNmsImage(const char* image, std::uint32_t size) {
 
 void LoadNmsFile(const char* path) {
   const platform::FileHandle file = platform::OpenForReading(path);
-  if (file == platform::kNoFile)
-    app::FailWithSystemError("Error %d. (%s) opening file '%s'\n", app::SysErrorText(), path);
+  if (file == platform::kNoFile) {
+    const app::SysErrorText error;
+    app::FailWithSystemError("Error %d. (%s) opening file '%s'\n", error, path);
+  }
   const std::string_view image = ReadWholeFile(file);
   platform::Close(file);
   LoadNmsImage(image.data(), static_cast<std::uint32_t>(image.size()));

@@ -21,12 +21,18 @@ extern const std::string_view kProgramPathSeparators;
 
 // Opens an existing file for reading; other readers may open it too, writers
 // may not. Never blocks (a FIFO opens at once) and refuses a directory.
-// On failure returns kNoFile with the reason in LastErrorCode().
+// On failure returns kNoFile with the reason in LastErrorCode(). Paths of any
+// length work, here and in every call that takes one.
 FileHandle OpenForReading(const std::string& path);
 
-// Creates a new file for writing, exclusively: anything already at the path
-// (a file, a directory, a link of any kind) makes it fail. Same failure rule.
-FileHandle CreateNew(const std::string& path);
+// Creates the file `directory` + `name` (the directory is a plain prefix) for
+// writing, exclusively: anything already at the path (a file, a directory, a
+// link of any kind) makes it fail. Same failure rule. `name` comes from an
+// untrusted file: where the system would make of it something other than a
+// plain file of exactly that name (on Windows: a device, a stream, a name on
+// another drive, trailing dots or blanks dropped), it is refused with the
+// system's invalid-name error before anything is opened.
+FileHandle CreateNew(const std::string& directory, std::string_view name);
 
 // The file's size in bytes; nullopt on failure (reason in LastErrorCode()).
 // Files that are not regular files (pipes, devices) report 0.
@@ -65,6 +71,11 @@ bool IsNotFoundError(std::uint32_t code);
 // system offers them, since faulting in 4 KiB pages one by one dominates the
 // cost of reading.
 void* AllocateBlock(std::size_t size);
+
+// True when the stream is a terminal (a console on Windows), where some bytes
+// act on the screen rather than show.
+enum class Stream { Output, Error };
+bool IsTerminal(Stream stream);
 
 // One key press at the console, without waiting for Enter, echoed to the
 // console. Without a console, one byte of standard input is one key (not

@@ -52,9 +52,10 @@ FileHandle OpenForReading(const std::string& path) {
   return fd;
 }
 
-FileHandle CreateNew(const std::string& path) {
-  // O_EXCL with O_CREAT never follows a link at the path, dangling or not.
-  const int fd = open(NativePath(path).c_str(),
+FileHandle CreateNew(const std::string& directory, std::string_view name) {
+  // Every name that POSIX allows is kept. O_EXCL with O_CREAT never follows a
+  // link at the path, dangling or not, and always makes a regular file.
+  const int fd = open(NativePath(directory + std::string(name)).c_str(),
                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
   return fd < 0 ? kNoFile : fd;
 }
@@ -124,6 +125,10 @@ std::string ErrorMessage(std::uint32_t code) {
 
 bool IsNotFoundError(std::uint32_t code) {
   return code == static_cast<std::uint32_t>(ENOENT) || code == static_cast<std::uint32_t>(ENOTDIR);
+}
+
+bool IsTerminal(Stream stream) {
+  return isatty(stream == Stream::Output ? STDOUT_FILENO : STDERR_FILENO) == 1;
 }
 
 void* AllocateBlock(std::size_t size) {

@@ -2,7 +2,9 @@
 // program has always used.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 
 #include "platform/platform.h"
 
@@ -29,13 +31,108 @@ DWORD TransferSize(std::size_t remaining) {
 
 }  // namespace
 
-FileHandle OpenForReading(const std::string& path) {
-  return Ours(
-      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+namespace {
+
+bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
+  return text.rfind(prefix, 0) == 0;
 }
 
-FileHandle CreateNew(const std::string& path) {
-  return Ours(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+// The path in the form that lifts the ANSI calls' length limit: made wide as
+// those calls do (the ANSI code page), made absolute, and given the prefix
+// \\?\ (or \\?\UNC\ for a share). Empty when a conversion fails, with the
+// reason as the last error.
+std::wstring ExtendedLengthPath(const std::string& path) {
+  const int length = static_cast<int>(path.size());
+  const int wideLength = MultiByteToWideChar(CP_ACP, 0, path.data(), length, nullptr, 0);
+  if (wideLength == 0) return {};
+  std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path.data(), length, wide.data(), wideLength);
+  if (StartsWith(wide, L"\\\\?\\") || StartsWith(wide, L"\\\\.\\")) return wide;
+  const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return {};
+  std::wstring full(needed, L'\0');
+  const DWORD written = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+  if (written == 0 || written >= needed) return {};
+  full.resize(written);
+  if (StartsWith(full, L"\\\\?\\") || StartsWith(full, L"\\\\.\\")) return full;
+  if (StartsWith(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+// The ANSI calls take paths below MAX_PATH characters; a longer one (or one
+// the system finds too long once made absolute) goes by its wide,
+// extended-length form, with the same arguments.
+HANDLE CreateFileAnyLength(const std::string& path, DWORD access, DWORD sharing,
+                           DWORD disposition) {
+  if (path.size() < MAX_PATH) {
+    const HANDLE file =
+        CreateFileA(path.c_str(), access, sharing, nullptr, disposition, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILENAME_EXCED_RANGE) return file;
+  }
+  const std::wstring extended = ExtendedLengthPath(path);
+  if (extended.empty()) return INVALID_HANDLE_VALUE;
+  return CreateFileW(extended.c_str(), access, sharing, nullptr, disposition, 0, nullptr);
+}
+
+BOOL DeleteFileAnyLength(const std::string& path) {
+  if (path.size() < MAX_PATH && DeleteFileA(path.c_str())) return TRUE;
+  const std::wstring extended = ExtendedLengthPath(path);
+  return !extended.empty() && DeleteFileW(extended.c_str());
+}
+
+char UpperAscii(char letter) {
+  return letter >= 'a' && letter <= 'z' ? static_cast<char>(letter - 'a' + 'A') : letter;
+}
+
+// The reserved device names of Windows 10, which reserves them with any
+// extension and with blanks before it: CON, CON.c and "CON .c" all open the
+// console. Windows 11 reserves fewer; one .nms file gives one result on both.
+bool IsDeviceName(std::string_view name) {
+  std::string stem(name.substr(0, name.find('.')));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  std::transform(stem.begin(), stem.end(), stem.begin(), UpperAscii);
+  constexpr std::string_view kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  if (std::find(std::begin(kDevices), std::end(kDevices), stem) != std::end(kDevices)) return true;
+  if (stem.size() != 4 || (stem.rfind("COM", 0) != 0 && stem.rfind("LPT", 0) != 0)) return false;
+  // Digits 1-9, and the superscripts 1, 2 and 3 of the ANSI code page.
+  const char digit = stem[3];
+  return (digit >= '1' && digit <= '9') || digit == '\xB9' || digit == '\xB2' || digit == '\xB3';
+}
+
+// A name that Windows creates as a plain file of exactly that name, in the
+// directory given: no device, no stream or drive behind a colon, no other
+// character Windows forbids, nothing it would drop from the end.
+bool IsPlainFileName(std::string_view name) {
+  if (name.empty() || name.back() == '.' || name.back() == ' ') return false;
+  constexpr std::string_view kForbidden = "<>:\"/\\|?*";
+  for (const char c : name)
+    if (static_cast<unsigned char>(c) < 32 || kForbidden.find(c) != std::string_view::npos)
+      return false;
+  return !IsDeviceName(name);
+}
+
+FileHandle RefuseName() {
+  SetLastError(ERROR_INVALID_NAME);
+  return kNoFile;
+}
+
+}  // namespace
+
+FileHandle OpenForReading(const std::string& path) {
+  return Ours(CreateFileAnyLength(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+}
+
+FileHandle CreateNew(const std::string& directory, std::string_view name) {
+  if (!IsPlainFileName(name)) return RefuseName();
+  const HANDLE file =
+      CreateFileAnyLength(directory + std::string(name), GENERIC_WRITE, 0, CREATE_NEW);
+  if (file == INVALID_HANDLE_VALUE) return kNoFile;
+  // A second guard: whatever the name, only a file on a disk is written to.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return RefuseName();
+  }
+  return Ours(file);
 }
 
 std::optional<std::uint64_t> FileSize(FileHandle file) {
@@ -86,7 +183,7 @@ void Close(FileHandle file) { CloseHandle(Win(file)); }
 
 void RemoveFile(const std::string& path) {
   const DWORD saved = GetLastError();
-  DeleteFileA(path.c_str());
+  DeleteFileAnyLength(path);
   SetLastError(saved);
 }
 
@@ -108,6 +205,13 @@ std::string ErrorMessage(std::uint32_t code) {
 
 bool IsNotFoundError(std::uint32_t code) {
   return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+}
+
+bool IsTerminal(Stream stream) {
+  DWORD mode = 0;
+  return GetConsoleMode(
+             GetStdHandle(stream == Stream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE),
+             &mode) != 0;
 }
 
 void* AllocateBlock(std::size_t size) { return std::malloc(size == 0 ? 1 : size); }

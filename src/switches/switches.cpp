@@ -1,6 +1,7 @@
 #include "switches/switches.h"
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "app/entry.h"
@@ -42,8 +43,8 @@ void RejectUnknownSwitches(SwitchList list) {
     if ((*argument)[0] != '/') continue;
     const std::string_view name = NamePart(*argument);
     if (!IsListed(name, list)) {
-      std::fprintf(app::ErrorStream(), "Unknown switch '%.*s'\n", static_cast<int>(name.size()),
-                   name.data());
+      std::FILE* const errors = app::ErrorStream();
+      std::fprintf(errors, "Unknown switch '%s'\n", app::Shown(errors, std::string(name).c_str()));
       app::EndProcess(1);
     }
   }

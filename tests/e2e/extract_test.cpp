@@ -1,5 +1,7 @@
 // The extract report: files written flat into one folder, never over
 // anything, only the differing ones, or one by one after a key.
+#include <cstdlib>
+
 #include "fixture.h"
 
 namespace e2e {
@@ -76,6 +78,54 @@ TEST_F(Extract, StoredNamesCannotLeadOutsideTheOutputFolder) {
   const Outcome dots = Quarrow({"extract", "dots.nms"});
   EXPECT_EQ(dots.status, 1);
   EXPECT_NE(dots.out.find("opening file '.\\..' for write"), std::string::npos) << dots.out;
+}
+
+// Names that Windows would not create as a plain file of exactly that name in
+// the output folder (a device, a stream or another drive behind a colon, a
+// character it forbids, trailing dots or blanks it drops) are refused there
+// before anything is opened; Linux keeps every name it allows.
+TEST_F(Extract, NamesWindowsWouldAlterAreRefusedThereAndKeptOnLinux) {
+  const char* const kRefusedOnWindows[] = {
+      "C:evil.c",     "src\\nul",   "src\\NUL.c", "src\\nul .c", "src\\main.c.",
+      "src\\main.c ", "...",        "src\\CON",   "COM1.c",      "lpt9.h",
+      "com\xB9.c",    "LPT\xB3",    "CONIN$",     "conout$.txt", "aux.h",
+      "Prn",          "a.c:stream", "a<b",        "a>b",         "a\"b",
+      "a|b",          "a?b",        "a*b",        "tab\tname",   "x\x1fy"};
+  for (const char* stored : kRefusedOnWindows) {
+    SCOPED_TRACE(stored);
+    const std::string name = std::string(stored).substr(std::string(stored).find_last_of('\\') + 1);
+    WriteNms("one.nms", {{stored, "x"}});
+    const Outcome outcome = Quarrow({"extract", "one.nms", "/OutDir="});
+    if (OnWindowsLane()) {
+      ExpectOutcome(outcome,
+                    kHeadings + "     1 " + name + " ERROR 123. (Invalid name.) opening file '" +
+                        name + "' for write\n",
+                    1);
+    } else {
+      ExpectOutcome(outcome, kHeadings + "     1 " + name + " -- extracted to \n", 0);
+      EXPECT_EQ(Read(name), "x");
+      std::filesystem::remove(folder_ / name);
+    }
+    EXPECT_EQ(Files(), (std::vector<std::string>{"app.nms", "one.nms"}));
+  }
+  const char* const prefix = std::getenv("WINEPREFIX");
+  const std::string driveC = std::string(prefix != nullptr ? prefix : "") + "/drive_c/";
+  EXPECT_FALSE(std::filesystem::exists(driveC + "evil.c"));
+
+  // Names like those that Windows creates as they are.
+  WriteNms("fine.nms", {{"console.c", "1"},
+                        {"com10.c", "2"},
+                        {"COM0", "3"},
+                        {"nul_.h", "4"},
+                        {"lpt.c", "5"},
+                        {".hidden", "6"},
+                        {"a..b", "7"},
+                        {"CONIN.txt", "8"}});
+  const Outcome fine = Quarrow({"extract", "fine.nms", "/OutDir="});
+  EXPECT_EQ(fine.status, 0) << fine.out;
+  for (const char* name :
+       {"console.c", "com10.c", "COM0", "nul_.h", "lpt.c", ".hidden", "a..b", "CONIN.txt"})
+    EXPECT_TRUE(Exists(name)) << name;
 }
 
 TEST_F(Extract, ExtractedFilesHoldExactlyTheHeldBytes) {

@@ -87,7 +87,6 @@ std::string ErrorPart(SystemError error) {
       {"2. (No such file or directory)", "3. (Path not found.)"},
       {"21. (Is a directory)", "5. (Access denied.)"},
       {"17. (File exists)", "80. (File exists.)"},
-      {"36. (File name too long)", "206. (File name is too long.)"},
       {"40. (Too many levels of symbolic links)", "1921. (The filename cannot be resolved.)"},
   };
   const Texts& texts = kTexts[static_cast<int>(error)];

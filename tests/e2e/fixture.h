@@ -41,14 +41,7 @@ void ExpectOutcome(const Outcome& outcome, const std::string& out, int status,
                    const std::string& errorsAfterBanner = "");
 
 // "N. (text)" of a system error as the lane reports it.
-enum class SystemError {
-  FileNotFound,
-  PathNotFound,
-  OpenDirectory,
-  FileExists,
-  NameTooLong,
-  LinkLoop
-};
+enum class SystemError { FileNotFound, PathNotFound, OpenDirectory, FileExists, LinkLoop };
 std::string ErrorPart(SystemError error);
 
 }  // namespace e2e

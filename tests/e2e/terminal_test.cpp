@@ -34,6 +34,8 @@ class Terminal : public Scratch {
     std::vector<char*> argv;
     for (std::string& word : command) argv.push_back(word.data());
     argv.push_back(nullptr);
+    if (terminal_ >= 0) close(terminal_);
+    screen_.clear();
     child_ = forkpty(&terminal_, nullptr, nullptr, nullptr);
     ASSERT_GE(child_, 0);
     if (child_ == 0) {
@@ -150,6 +152,37 @@ TEST_F(Terminal, ASignalDuringThePromptRestoresTheTerminal) {
   EXPECT_EQ(Finish(), 128 + SIGTERM);
   EXPECT_TRUE(TerminalIsCooked());
   EXPECT_FALSE(Exists("a.c"));
+}
+
+// A stored path is shown at a terminal with '?' for each byte that would act
+// on it; the same run redirected keeps every byte.
+TEST_F(Terminal, StoredPathsCannotActOnTheScreen) {
+  if (OnWindowsLane()) GTEST_SKIP() << "Wine's console redraws its screen in its own way";
+  const std::string hostile = "x.c\r                  same y.c\x1b]0;owned\a\x1b[2J\x7f";
+  const std::string shown = "x.c?                  same y.c?]0;owned??[2J?";
+  WriteNms("hostile.nms", {{hostile, "text"}});
+  const std::string bar = "------ --------------------------------------\r\n";
+
+  Start({"list", "hostile.nms"});
+  EXPECT_EQ(Finish(), 0);
+  EXPECT_EQ(ScreenAfterBanner(), "Bytes  Pathname\r\n" + bar + "     4 " + shown + "\r\n");
+
+  Start({"compare", "hostile.nms"});
+  EXPECT_EQ(Finish(), 0);
+  EXPECT_EQ(ScreenAfterBanner(), "  FILE/PATH_NOT_FOUND! " + shown + "\r\n");
+
+  std::filesystem::create_directory(folder_ / "out\x1b[m");
+  Start({"extract", "hostile.nms", "/prompt", "/OutDir=out\x1b[m/"});
+  WaitFor("Extract?");
+  Type("y");
+  EXPECT_EQ(Finish(), 0);
+  EXPECT_EQ(ScreenAfterBanner(), "Bytes  Filename\r\n" + bar + "     4 " + shown +
+                                     " -- Extract?  (Y/N)\r\n)y     4 " + shown +
+                                     " -- extracted to out?[m/\r\n");
+  EXPECT_TRUE(Exists("out\x1b[m/" + hostile));
+
+  const Outcome redirected = Quarrow({"list", "hostile.nms"});
+  EXPECT_NE(redirected.out.find("     4 " + hostile + "\n"), std::string::npos) << redirected.out;
 }
 
 // The Windows build reads key-down events from its console and echoes their
