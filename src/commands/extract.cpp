@@ -46,14 +46,12 @@ void WriteNewFile(const std::string& fileName, std::uint32_t size, const char* t
     app::FailWithSystemError("ERROR %d. (%s) opening file '%s' for write\n", error,
                              outputPath.c_str());
   }
-  if (!platform::WriteAll(file, text, size)) {
+  if (!platform::WriteAll(file, text, size) || !platform::FinishNew(file)) {
     const app::SysErrorText error;
     // A truncated source that looks complete is worse than none.
-    platform::Close(file);
-    platform::RemoveFile(outputPath);
+    platform::DiscardNew();
     app::FailWithSystemError("ERROR %d. (%s) writing file '%s'\n", error, outputPath.c_str());
   }
-  platform::Close(file);
 }
 
 int ExtractVisitor(const char* path, std::uint32_t size, const char* text) {

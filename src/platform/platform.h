@@ -32,7 +32,21 @@ FileHandle OpenForReading(const std::string& path);
 // plain file of exactly that name (on Windows: a device, a stream, a name on
 // another drive, trailing dots or blanks dropped), it is refused with the
 // system's invalid-name error before anything is opened.
+//
+// The new file is in progress until FinishNew keeps it, one file at a time:
+// a signal or console event that ends the process meanwhile (POSIX: SIGINT,
+// SIGTERM, SIGHUP, SIGQUIT; Windows: Ctrl+C, Ctrl+Break, the console closed)
+// removes it first, so no partial file is ever left behind.
 FileHandle CreateNew(const std::string& directory, std::string_view name);
+
+// Closes the file in progress and keeps it. False when the close reports an
+// error (a write the system had deferred), with the reason in LastErrorCode();
+// the file is then still in progress, for DiscardNew.
+bool FinishNew(FileHandle file);
+
+// Removes the file in progress after a failed write or close, closing it
+// first if it is still open. The last error code is kept.
+void DiscardNew();
 
 // The file's size in bytes; nullopt on failure (reason in LastErrorCode()).
 // Files that are not regular files (pipes, devices) report 0.
@@ -49,13 +63,11 @@ bool ReadExactly(FileHandle file, void* buffer, std::size_t size);
 // the file, nullopt on failure.
 std::optional<std::size_t> ReadSome(FileHandle file, void* buffer, std::size_t capacity);
 
-// Writes all `size` bytes, continuing over short writes. False on failure.
+// Writes all `size` bytes to the file in progress, continuing over short
+// writes. False on failure.
 bool WriteAll(FileHandle file, const void* data, std::size_t size);
 
 void Close(FileHandle file);
-
-// Removes a file that this process created. The last error code is kept.
-void RemoveFile(const std::string& path);
 
 // The calling thread's last error number, and the system's text for a number
 // (empty when the system has none).
@@ -78,8 +90,10 @@ enum class Stream { Output, Error };
 bool IsTerminal(Stream stream);
 
 // One key press at the console, without waiting for Enter, echoed to the
-// console. Without a console, one byte of standard input is one key (not
-// echoed). nullopt when the input has ended or cannot be read.
+// console. Ctrl+C is an ordinary key there; the one key that ends the run is
+// Ctrl+Break on Windows and the quit key (Ctrl+\, SIGQUIT) on POSIX. Without a
+// console, one byte of standard input is one key (not echoed). nullopt when
+// the input has ended or cannot be read.
 std::optional<char> ReadKey();
 
 }  // namespace platform

@@ -28,6 +28,55 @@ std::string NativePath(const std::string& path) {
 
 int Fd(FileHandle file) { return static_cast<int>(file); }
 
+// What a signal that ends the process must put right before it does: the
+// terminal's mode during a key read, and the new file being written. These
+// change only while the ending signals are blocked.
+const int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+int gTerminalFd = -1;  // during a key read
+struct termios gSavedMode {};
+std::string gPathInProgress;
+volatile sig_atomic_t gFileInProgress = 0;
+int gFdInProgress = -1;
+
+extern "C" void PutRightAndDie(int signal_number) {
+  if (gTerminalFd >= 0) tcsetattr(gTerminalFd, TCSANOW, &gSavedMode);
+  if (gFileInProgress != 0) unlink(gPathInProgress.c_str());
+  ::signal(signal_number, SIG_DFL);
+  raise(signal_number);  // delivered, by default, once the handler returns
+}
+
+sigset_t EndingSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (const int signal_number : kEndingSignals) sigaddset(&signals, signal_number);
+  return signals;
+}
+
+// Installed once, when first needed. A signal that was ignored when the
+// program started (nohup, a shell's trap '') stays ignored.
+void HandleEndingSignals() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  struct sigaction action {};
+  action.sa_handler = PutRightAndDie;
+  action.sa_mask = EndingSignals();
+  for (const int signal_number : kEndingSignals) {
+    struct sigaction previous {};
+    if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
+      sigaction(signal_number, &action, nullptr);
+  }
+}
+
+sigset_t BlockEndingSignals() {
+  const sigset_t ending = EndingSignals();
+  sigset_t previous;
+  sigprocmask(SIG_BLOCK, &ending, &previous);
+  return previous;
+}
+
+void RestoreSignalMask(const sigset_t& previous) { sigprocmask(SIG_SETMASK, &previous, nullptr); }
+
 }  // namespace
 
 FileHandle OpenForReading(const std::string& path) {
@@ -53,11 +102,46 @@ FileHandle OpenForReading(const std::string& path) {
 }
 
 FileHandle CreateNew(const std::string& directory, std::string_view name) {
+  HandleEndingSignals();
+  std::string path = NativePath(directory + std::string(name));
+  // Made and marked in progress with no signal in between.
+  const sigset_t previous = BlockEndingSignals();
   // Every name that POSIX allows is kept. O_EXCL with O_CREAT never follows a
   // link at the path, dangling or not, and always makes a regular file.
-  const int fd = open(NativePath(directory + std::string(name)).c_str(),
-                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+  const int fd =
+      open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+  const int saved = errno;
+  if (fd >= 0) {
+    gPathInProgress = std::move(path);
+    gFdInProgress = fd;
+    gFileInProgress = 1;
+  }
+  RestoreSignalMask(previous);
+  errno = saved;
   return fd < 0 ? kNoFile : fd;
+}
+
+bool FinishNew(FileHandle file) {
+  // Closed and kept with no signal in between: a finished file stays.
+  const sigset_t previous = BlockEndingSignals();
+  const bool closed = close(Fd(file)) == 0;  // Linux frees the descriptor either way
+  const int saved = errno;
+  gFdInProgress = -1;
+  if (closed) gFileInProgress = 0;
+  RestoreSignalMask(previous);
+  errno = saved;
+  return closed;
+}
+
+void DiscardNew() {
+  const int saved = errno;
+  const sigset_t previous = BlockEndingSignals();
+  if (gFdInProgress >= 0) close(gFdInProgress);
+  gFdInProgress = -1;
+  if (gFileInProgress != 0) unlink(gPathInProgress.c_str());
+  gFileInProgress = 0;
+  RestoreSignalMask(previous);
+  errno = saved;
 }
 
 std::optional<std::uint64_t> FileSize(FileHandle file) {
@@ -110,12 +194,6 @@ bool WriteAll(FileHandle file, const void* data, std::size_t size) {
 
 void Close(FileHandle file) { close(Fd(file)); }
 
-void RemoveFile(const std::string& path) {
-  const int saved = errno;
-  unlink(NativePath(path).c_str());
-  errno = saved;
-}
-
 std::uint32_t LastErrorCode() { return static_cast<std::uint32_t>(errno); }
 
 std::string ErrorMessage(std::uint32_t code) {
@@ -143,18 +221,6 @@ void* AllocateBlock(std::size_t size) {
 
 namespace {
 
-// The terminal's mode from before a key read, so that a signal arriving
-// during the read can put it back before the process ends.
-int gTerminalFd = -1;
-struct termios gSavedMode {};
-const int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
-
-extern "C" void RestoreTerminalAndDie(int signal_number) {
-  tcsetattr(gTerminalFd, TCSANOW, &gSavedMode);
-  ::signal(signal_number, SIG_DFL);
-  raise(signal_number);
-}
-
 std::optional<char> ReadStandardInputByte() {
   char key = 0;
   for (;;) {
@@ -165,22 +231,25 @@ std::optional<char> ReadStandardInputByte() {
   }
 }
 
-// Reads one key in raw mode (no line editing, no echo, no signal keys, so
-// Ctrl+C is an ordinary key), echoes it, and restores the previous mode.
+// Reads one key in raw mode (no line editing, no echo; of the signal keys
+// only quit is left, so Ctrl+C is an ordinary key and Ctrl+\ ends the run),
+// echoes it, and restores the previous mode, also when a signal ends the run.
 std::optional<char> ReadTerminalKey(int terminal) {
-  if (tcgetattr(terminal, &gSavedMode) != 0) return std::nullopt;
-  struct termios raw = gSavedMode;
-  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+  HandleEndingSignals();
+  struct termios saved {};
+  if (tcgetattr(terminal, &saved) != 0) return std::nullopt;
+  struct termios raw = saved;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
   raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
+  raw.c_cc[VINTR] = _POSIX_VDISABLE;
+  raw.c_cc[VSUSP] = _POSIX_VDISABLE;
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
 
+  const sigset_t previous = BlockEndingSignals();
+  gSavedMode = saved;
   gTerminalFd = terminal;
-  struct sigaction restore {};
-  restore.sa_handler = RestoreTerminalAndDie;
-  struct sigaction previous[std::size(kEndingSignals)]{};
-  for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
-    sigaction(kEndingSignals[i], &restore, &previous[i]);
+  RestoreSignalMask(previous);
 
   std::optional<char> key;
   if (tcsetattr(terminal, TCSANOW, &raw) == 0) {
@@ -193,10 +262,9 @@ std::optional<char> ReadTerminalKey(int terminal) {
       key = byte;
       (void)!write(terminal, &byte, 1);
     }
-    tcsetattr(terminal, TCSANOW, &gSavedMode);
+    tcsetattr(terminal, TCSANOW, &saved);
   }
-  for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
-    sigaction(kEndingSignals[i], &previous[i], nullptr);
+  gTerminalFd = -1;
   return key;
 }
 

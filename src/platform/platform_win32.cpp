@@ -116,6 +116,38 @@ FileHandle RefuseName() {
   return kNoFile;
 }
 
+// The new file being written, which a console event must remove before the
+// process ends. The event's handler runs on a thread of its own; the guard
+// is held whenever the file in progress changes or is written to, so the
+// handler finds it between two pieces of a write, and ends the process while
+// still holding the guard.
+CRITICAL_SECTION gGuard;
+HANDLE gHandleInProgress = INVALID_HANDLE_VALUE;
+std::string gPathInProgress;
+bool gFileInProgress = false;
+
+BOOL WINAPI RemoveFileInProgressAndEnd(DWORD /*event*/) {
+  EnterCriticalSection(&gGuard);
+  if (gHandleInProgress != INVALID_HANDLE_VALUE) CloseHandle(gHandleInProgress);
+  if (gFileInProgress) DeleteFileAnyLength(gPathInProgress);
+  // The status that Windows gives a process ended by Ctrl+C or Ctrl+Break.
+  TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+  return TRUE;
+}
+
+// Installed once, when the first file is made.
+void HandleConsoleEvents() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  InitializeCriticalSection(&gGuard);
+  SetConsoleCtrlHandler(RemoveFileInProgressAndEnd, TRUE);
+}
+
+// Writes go in pieces short enough that a console event, which waits for
+// the one under way, is handled at once.
+constexpr std::size_t kLargestWritePiece = std::size_t{1} << 20;
+
 }  // namespace
 
 FileHandle OpenForReading(const std::string& path) {
@@ -124,8 +156,16 @@ FileHandle OpenForReading(const std::string& path) {
 
 FileHandle CreateNew(const std::string& directory, std::string_view name) {
   if (!IsPlainFileName(name)) return RefuseName();
-  const HANDLE file =
-      CreateFileAnyLength(directory + std::string(name), GENERIC_WRITE, 0, CREATE_NEW);
+  HandleConsoleEvents();
+  std::string path = directory + std::string(name);
+  EnterCriticalSection(&gGuard);
+  const HANDLE file = CreateFileAnyLength(path, GENERIC_WRITE, 0, CREATE_NEW);
+  if (file != INVALID_HANDLE_VALUE && GetFileType(file) == FILE_TYPE_DISK) {
+    gHandleInProgress = file;
+    gPathInProgress = std::move(path);
+    gFileInProgress = true;
+  }
+  LeaveCriticalSection(&gGuard);
   if (file == INVALID_HANDLE_VALUE) return kNoFile;
   // A second guard: whatever the name, only a file on a disk is written to.
   if (GetFileType(file) != FILE_TYPE_DISK) {
@@ -133,6 +173,28 @@ FileHandle CreateNew(const std::string& directory, std::string_view name) {
     return RefuseName();
   }
   return Ours(file);
+}
+
+bool FinishNew(FileHandle file) {
+  EnterCriticalSection(&gGuard);
+  const bool closed = CloseHandle(Win(file)) != 0;
+  const DWORD error = GetLastError();
+  gHandleInProgress = INVALID_HANDLE_VALUE;
+  if (closed) gFileInProgress = false;
+  LeaveCriticalSection(&gGuard);
+  SetLastError(error);
+  return closed;
+}
+
+void DiscardNew() {
+  const DWORD saved = GetLastError();
+  EnterCriticalSection(&gGuard);
+  if (gHandleInProgress != INVALID_HANDLE_VALUE) CloseHandle(gHandleInProgress);
+  gHandleInProgress = INVALID_HANDLE_VALUE;
+  if (gFileInProgress) DeleteFileAnyLength(gPathInProgress);
+  gFileInProgress = false;
+  LeaveCriticalSection(&gGuard);
+  SetLastError(saved);
 }
 
 std::optional<std::uint64_t> FileSize(FileHandle file) {
@@ -171,8 +233,11 @@ bool WriteAll(FileHandle file, const void* data, std::size_t size) {
   const auto* next = static_cast<const char*>(data);
   while (size > 0) {
     DWORD put = 0;
-    if (!WriteFile(Win(file), next, TransferSize(size), &put, nullptr)) return false;
-    if (put == 0) return false;
+    EnterCriticalSection(&gGuard);
+    const BOOL written = WriteFile(
+        Win(file), next, static_cast<DWORD>(std::min(size, kLargestWritePiece)), &put, nullptr);
+    LeaveCriticalSection(&gGuard);
+    if (!written || put == 0) return false;
     next += put;
     size -= put;
   }
@@ -180,12 +245,6 @@ bool WriteAll(FileHandle file, const void* data, std::size_t size) {
 }
 
 void Close(FileHandle file) { CloseHandle(Win(file)); }
-
-void RemoveFile(const std::string& path) {
-  const DWORD saved = GetLastError();
-  DeleteFileAnyLength(path);
-  SetLastError(saved);
-}
 
 std::uint32_t LastErrorCode() { return GetLastError(); }
 

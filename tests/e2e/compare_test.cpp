@@ -48,16 +48,56 @@ TEST_F(Compare, ReportsEveryEntryWithItsStatusWord) {
                 report.substr(report.find('\n') + 1), 0);
 }
 
-TEST_F(Compare, LargeFilesAreComparedToTheirLastByte) {
+TEST_F(Compare, LargeFilesAreComparedFromTheirFirstByteToTheirLast) {
   std::string text;
   for (int line = 0; text.size() < (5u << 20) / 2; ++line) text += std::to_string(line) + "\n";
-  std::string changed = text;
-  changed[text.size() - 2] ^= 1;
+  std::string changedFirst = text;
+  changedFirst[0] ^= 1;
+  std::string changedLast = text;
+  changedLast[text.size() - 2] ^= 1;
   Write("big/same.c", text);
-  Write("big/changed.c", changed);
-  WriteNms("big.nms", {{"big\\same.c", text}, {"big\\changed.c", text}});
+  Write("big/first.c", changedFirst);
+  Write("big/last.c", changedLast);
+  WriteNms("big.nms", {{"big\\same.c", text}, {"big\\first.c", text}, {"big\\last.c", text}});
   ExpectOutcome(Quarrow({"compare", "big.nms"}),
-                Line("same", "big\\same.c") + Line("DIFFERENT", "big\\changed.c"), 0);
+                Line("same", "big\\same.c") + Line("DIFFERENT", "big\\first.c") +
+                    Line("DIFFERENT", "big\\last.c"),
+                0);
+}
+
+// A file decided by its size alone is closed too: thousands of them pass
+// under a limit of a few dozen open files.
+TEST_F(Compare, EveryFileIsClosedWhateverItsOutcome) {
+  if (OnWindowsLane()) GTEST_SKIP() << "a descriptor limit is a Linux matter";
+  std::vector<nmstest::Source> sources;
+  std::string report;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string name = "many/" + std::to_string(i) + ".c";
+    Write(name, i % 2 == 0 ? "longer than held" : "same");
+    sources.push_back({"many\\" + std::to_string(i) + ".c", "same"});
+    if (i % 2 == 0) report += Line("DIFFERENT", sources.back().path);
+  }
+  WriteNms("many.nms", sources);
+  ExpectOutcome(
+      RunShell("ulimit -n 32 && exec \"$QUARROW\" compare many.nms /quiet", folder_.string()),
+      report, 0);
+}
+
+// A file that gives fewer bytes than its size says (as files of /sys do) is
+// a failed read, never a comparison of what came.
+TEST_F(Compare, AFileShorterThanItsSizeIsAReadFailure) {
+  const char* const kSysFile = "/sys/devices/system/cpu/online";
+  std::error_code error;
+  const auto reported = std::filesystem::file_size(kSysFile, error);
+  if (error || reported == 0) GTEST_SKIP() << "no such file here";
+  std::string held(reported, 'x');
+  WriteNms("sys.nms", {{"\\sys\\devices\\system\\cpu\\online", held}});
+  const Outcome outcome = Quarrow({"compare", "sys.nms"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out.rfind("ERROR 0. (", 0), 0u) << outcome.out;
+  EXPECT_NE(outcome.out.find(") reading file '\\sys\\devices\\system\\cpu\\online'"),
+            std::string::npos)
+      << outcome.out;
 }
 
 TEST_F(Compare, AllSameAndQuietPrintsNothing) {

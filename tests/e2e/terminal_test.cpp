@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -39,6 +40,8 @@ class Terminal : public Scratch {
     child_ = forkpty(&terminal_, nullptr, nullptr, nullptr);
     ASSERT_GE(child_, 0);
     if (child_ == 0) {
+      const struct rlimit noCoreFiles {};  // SIGQUIT would leave one in the folder
+      setrlimit(RLIMIT_CORE, &noCoreFiles);
       if (chdir(folder_.c_str()) == 0) execvp(argv[0], argv.data());
       _exit(127);
     }
@@ -56,6 +59,9 @@ class Terminal : public Scratch {
     ASSERT_EQ(write(terminal_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
   }
 
+  // Types a key at once, whatever mode the terminal is in.
+  void PressNow(char key) { ASSERT_EQ(write(terminal_, &key, 1), 1); }
+
   int Finish() {
     while (ReadSome()) {
     }
@@ -68,6 +74,15 @@ class Terminal : public Scratch {
     struct termios mode {};
     return tcgetattr(terminal_, &mode) == 0 && (mode.c_lflag & ICANON) && (mode.c_lflag & ECHO) &&
            (mode.c_lflag & ISIG);
+  }
+
+  // Waits until a file appears in `folder` (relative to the scratch folder).
+  void WaitForFileIn(const std::string& folder) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::filesystem::is_empty(folder_ / folder) &&
+           std::chrono::steady_clock::now() < deadline)
+      usleep(100);
+    ASSERT_FALSE(std::filesystem::is_empty(folder_ / folder)) << "no file appeared in " << folder;
   }
 
   void WaitUntilRaw() {
@@ -152,6 +167,44 @@ TEST_F(Terminal, ASignalDuringThePromptRestoresTheTerminal) {
   EXPECT_EQ(Finish(), 128 + SIGTERM);
   EXPECT_TRUE(TerminalIsCooked());
   EXPECT_FALSE(Exists("a.c"));
+
+  // The quit key is the one way out of the prompt.
+  Start({"extract", "three.nms", "/prompt"});
+  WaitFor("a.c -- Extract?  (Y/N)\r\n)");
+  Type("y");
+  WaitFor("b.c -- Extract?  (Y/N)\r\n)");
+  Type("\x1c");  // Ctrl+backslash
+  EXPECT_EQ(Finish(), 128 + SIGQUIT);
+  EXPECT_TRUE(TerminalIsCooked());
+  EXPECT_EQ(Files(), (std::vector<std::string>{"a.c", "three.nms"}));
+}
+
+// An extract ended while large files are written leaves only whole files
+// and ends by the signal (on Windows: Ctrl+C at its console, under Wine).
+TEST_F(Terminal, AnInterruptedExtractLeavesNoPartialFile) {
+  const std::string big(std::size_t{48} << 20, 'b');
+  WriteNms("big.nms", {{"one.c", big}, {"two.c", big}, {"three.c", big}});
+  const std::vector<int> signals = OnWindowsLane()
+                                       ? std::vector<int>{SIGINT}
+                                       : std::vector<int>{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+  for (const int signal_number : signals) {
+    SCOPED_TRACE(strsignal(signal_number));
+    const std::string out = "out" + std::to_string(signal_number);
+    std::filesystem::create_directory(folder_ / out);
+    Start({"extract", "big.nms", "/OutDir=" + out + "/"});
+    WaitForFileIn(out);
+    if (OnWindowsLane())
+      PressNow('\x03');
+    else
+      kill(child_, signal_number);
+    const int status = Finish();
+    EXPECT_NE(status, 0);
+    if (!OnWindowsLane()) {
+      EXPECT_EQ(status, 128 + signal_number);
+    }
+    for (const auto& file : std::filesystem::directory_iterator(folder_ / out))
+      EXPECT_EQ(file.file_size(), big.size()) << file.path();
+  }
 }
 
 // A stored path is shown at a terminal with '?' for each byte that would act

@@ -26,6 +26,11 @@ void PointAtTail(std::string& image, const Layout& at, std::uint32_t directoryFi
   Put32(image, at.directory + directoryField, tail);
 }
 
+// How many string offsets fit between the table's start and the end of file.
+std::uint32_t RoomForStrings(const std::string& image, const Layout& at) {
+  return static_cast<std::uint32_t>((image.size() - at.stringOffsets) / 4);
+}
+
 using Damage = std::function<void(std::string& image, const Layout& at)>;
 
 struct Case {
@@ -107,6 +112,14 @@ const std::vector<Case>& Cases() {
        "Truncated SRCP section in .nms file"},
       {"string count past the end",
        [](auto& image, auto& at) { Put32(image, at.sttb + 8, 0xFFFFFFFF); },
+       "Unexpected string count value in .nms file"},
+      // The boundary pair: offsets that fill the file exactly pass the count
+      // check (and then point past the end); one more does not.
+      {"string count whose offsets fill the file exactly",
+       [](auto& image, auto& at) { Put32(image, at.sttb + 8, RoomForStrings(image, at)); },
+       "Bad path offset in source entry 0 of .nms file"},
+      {"string count one past the room of the file",
+       [](auto& image, auto& at) { Put32(image, at.sttb + 8, RoomForStrings(image, at) + 1); },
        "Unexpected string count value in .nms file"},
       {"string count whose table size wraps around 32 bits",
        [](auto& image, auto& at) { Put32(image, at.sttb + 8, 0x40000001); },
