@@ -79,6 +79,23 @@ void RestoreSignalMask(const sigset_t& previous) { sigprocmask(SIG_SETMASK, &pre
 
 }  // namespace
 
+namespace {
+
+// What the open of the file last opened for reading found, so that asking
+// its size or kind costs no second call (one a file, for a tree of them).
+int gOpenedFd = -1;
+struct stat gOpenedInfo {};
+
+bool Stat(FileHandle file, struct stat& info) {
+  if (Fd(file) == gOpenedFd) {
+    info = gOpenedInfo;
+    return true;
+  }
+  return fstat(Fd(file), &info) == 0;
+}
+
+}  // namespace
+
 FileHandle OpenForReading(const std::string& path) {
   // O_NONBLOCK so that opening a FIFO with no writer cannot hang the run.
   const int fd = open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -98,6 +115,8 @@ FileHandle OpenForReading(const std::string& path) {
   // Reads of a FIFO must wait for its writer, so blocking mode comes back.
   // (For other files the flag changes nothing, and costs two calls a file.)
   if (S_ISFIFO(info.st_mode)) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  gOpenedFd = fd;
+  gOpenedInfo = info;
   return fd;
 }
 
@@ -146,14 +165,14 @@ void DiscardNew() {
 
 std::optional<std::uint64_t> FileSize(FileHandle file) {
   struct stat info {};
-  if (fstat(Fd(file), &info) != 0) return std::nullopt;
+  if (!Stat(file, info)) return std::nullopt;
   if (!S_ISREG(info.st_mode)) return 0;
   return static_cast<std::uint64_t>(info.st_size);
 }
 
 bool IsPipe(FileHandle file) {
   struct stat info {};
-  return fstat(Fd(file), &info) == 0 && S_ISFIFO(info.st_mode);
+  return Stat(file, info) && S_ISFIFO(info.st_mode);
 }
 
 bool ReadExactly(FileHandle file, void* buffer, std::size_t size) {
@@ -192,7 +211,10 @@ bool WriteAll(FileHandle file, const void* data, std::size_t size) {
   return true;
 }
 
-void Close(FileHandle file) { close(Fd(file)); }
+void Close(FileHandle file) {
+  if (Fd(file) == gOpenedFd) gOpenedFd = -1;
+  close(Fd(file));
+}
 
 std::uint32_t LastErrorCode() { return static_cast<std::uint32_t>(errno); }
 
