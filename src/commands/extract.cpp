@@ -39,8 +39,8 @@ bool UserWantsExtract(const char* path, std::uint32_t size) {
 }
 
 void WriteNewFile(const std::string& fileName, std::uint32_t size, const char* text) {
+  const std::string outputPath = gOutDir + fileName;  // for the messages
   const platform::FileHandle file = platform::CreateNew(gOutDir, fileName);
-  const std::string outputPath = gOutDir + fileName;
   if (file == platform::kNoFile) {
     const app::SysErrorText error;
     app::FailWithSystemError("ERROR %d. (%s) opening file '%s' for write\n", error,
