@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -95,7 +96,17 @@ Outcome RunProgram(const Run& run) {
   if (OnWindowsLane()) command.push_back("wine");
   command.push_back(program);
   command.insert(command.end(), run.arguments.begin(), run.arguments.end());
-  return Spawn(command, run);
+  Outcome outcome = Spawn(command, run);
+  // Now and then, under load, Wine fails to start a program at all: not even
+  // the banner, which the program writes first, comes out. Such a run says
+  // nothing of the program, so it is made again.
+  for (int retry = 0; retry < 2 && OnWindowsLane() && outcome.out.empty() && outcome.err.empty() &&
+                      !run.mergeStreams;
+       ++retry) {
+    std::fprintf(stderr, "wine started nothing (status %d); running again\n", outcome.status);
+    outcome = Spawn(command, run);
+  }
+  return outcome;
 }
 
 Outcome RunShell(const std::string& commandLine, const std::string& directory) {
