@@ -160,15 +160,16 @@ FileHandle CreateNew(const std::string& directory, std::string_view name) {
   std::string path = directory + std::string(name);
   EnterCriticalSection(&gGuard);
   const HANDLE file = CreateFileAnyLength(path, GENERIC_WRITE, 0, CREATE_NEW);
-  if (file != INVALID_HANDLE_VALUE && GetFileType(file) == FILE_TYPE_DISK) {
+  // A second guard: whatever the name, only a file on a disk is written to.
+  const bool onDisk = file != INVALID_HANDLE_VALUE && GetFileType(file) == FILE_TYPE_DISK;
+  if (onDisk) {
     gHandleInProgress = file;
     gPathInProgress = std::move(path);
     gFileInProgress = true;
   }
   LeaveCriticalSection(&gGuard);
   if (file == INVALID_HANDLE_VALUE) return kNoFile;
-  // A second guard: whatever the name, only a file on a disk is written to.
-  if (GetFileType(file) != FILE_TYPE_DISK) {
+  if (!onDisk) {
     CloseHandle(file);
     return RefuseName();
   }
