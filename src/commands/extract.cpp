@@ -38,19 +38,30 @@ bool UserWantsExtract(const char* path, std::uint32_t size) {
   }
 }
 
+[[noreturn]] void FailAndDiscard(const char* format, const std::string& outputPath) {
+  const app::SysErrorText error;
+  // A truncated source that looks complete is worse than none.
+  platform::DiscardNew();
+  app::FailWithSystemError(format, error, outputPath.c_str());
+}
+
 void WriteNewFile(const std::string& fileName, std::uint32_t size, const char* text) {
   const std::string outputPath = gOutDir + fileName;  // for the messages
+  constexpr const char* kCreateFailed = "ERROR %d. (%s) opening file '%s' for write\n";
+  constexpr const char* kWriteFailed = "ERROR %d. (%s) writing file '%s'\n";
   const platform::FileHandle file = platform::CreateNew(gOutDir, fileName);
   if (file == platform::kNoFile) {
     const app::SysErrorText error;
-    app::FailWithSystemError("ERROR %d. (%s) opening file '%s' for write\n", error,
-                             outputPath.c_str());
+    app::FailWithSystemError(kCreateFailed, error, outputPath.c_str());
   }
-  if (!platform::WriteAll(file, text, size) || !platform::FinishNew(file)) {
-    const app::SysErrorText error;
-    // A truncated source that looks complete is worse than none.
-    platform::DiscardNew();
-    app::FailWithSystemError("ERROR %d. (%s) writing file '%s'\n", error, outputPath.c_str());
+  if (!platform::WriteAll(file, text, size)) FailAndDiscard(kWriteFailed, outputPath);
+  switch (platform::FinishNew(file)) {
+    case platform::Finish::Kept:
+      return;
+    case platform::Finish::NameTaken:  // taken since it was created: nothing is replaced
+      FailAndDiscard(kCreateFailed, outputPath);
+    case platform::Finish::CloseFailed:
+      FailAndDiscard(kWriteFailed, outputPath);
   }
 }
 
@@ -72,6 +83,8 @@ int ExtractVisitor(const char* path, std::uint32_t size, const char* text) {
   std::printf("%6u %s ", size, app::Shown(stdout, fileName.c_str()));
   WriteNewFile(fileName, size, text);
   std::printf("-- extracted to %s\n", app::Shown(stdout, gOutDir));
+  // The record of every finished file survives whatever ends the run next.
+  std::fflush(stdout);
   return 1;
 }
 

@@ -27,25 +27,37 @@ FileHandle OpenForReading(const std::string& path);
 
 // Creates the file `directory` + `name` (the directory is a plain prefix) for
 // writing, exclusively: anything already at the path (a file, a directory, a
-// link of any kind) makes it fail. Same failure rule. `name` comes from an
-// untrusted file: where the system would make of it something other than a
-// plain file of exactly that name (on Windows: a device, a stream, a name on
-// another drive, trailing dots or blanks dropped), it is refused with the
-// system's invalid-name error before anything is opened.
+// link of any kind) makes it fail, as does a missing directory. Same failure
+// rule. `name` comes from an untrusted file: where the system would make of it
+// something other than a plain file of exactly that name (on Windows: a
+// device, a stream, a name on another drive, trailing dots or blanks
+// dropped), it is refused with the system's invalid-name error before
+// anything is opened.
 //
-// The new file is in progress until FinishNew keeps it, one file at a time:
-// a signal or console event that ends the process meanwhile (POSIX: SIGINT,
-// SIGTERM, SIGHUP, SIGQUIT; Windows: Ctrl+C, Ctrl+Break, the console closed)
-// removes it first, so no partial file is ever left behind.
+// The new file is in progress until FinishNew keeps it, one file at a time,
+// and it never stands whole-looking under its name before then:
+// - on Linux it is written without a name and named only when complete, so
+//   whatever ends the process first (any signal, a crash, a file-size limit)
+//   leaves nothing under the name; where the file system cannot hold a file
+//   without a name, it is created under its name and every signal that ends
+//   the process removes it first;
+// - on Windows, Ctrl+C, Ctrl+Break and closing the console remove it first.
 FileHandle CreateNew(const std::string& directory, std::string_view name);
 
-// Closes the file in progress and keeps it. False when the close reports an
-// error (a write the system had deferred), with the reason in LastErrorCode();
-// the file is then still in progress, for DiscardNew.
-bool FinishNew(FileHandle file);
+// How keeping the file in progress ended.
+enum class Finish {
+  Kept,         // closed, whole, under its name
+  CloseFailed,  // the close reported an error (a write the system had deferred)
+  NameTaken,    // something took the name after CreateNew looked (EEXIST)
+};
 
-// Removes the file in progress after a failed write or close, closing it
-// first if it is still open. The last error code is kept.
+// Closes the file in progress and keeps it under its name; never replaces
+// anything. On failure the reason is in LastErrorCode() and the file is still
+// in progress, for DiscardNew.
+Finish FinishNew(FileHandle file);
+
+// Removes the file in progress after a failed write, close or naming,
+// closing it first if it is still open. The last error code is kept.
 void DiscardNew();
 
 // The file's size in bytes; nullopt on failure (reason in LastErrorCode()).
@@ -64,7 +76,7 @@ bool ReadExactly(FileHandle file, void* buffer, std::size_t size);
 std::optional<std::size_t> ReadSome(FileHandle file, void* buffer, std::size_t capacity);
 
 // Writes all `size` bytes to the file in progress, continuing over short
-// writes. False on failure.
+// writes. False on failure, and when a call moves no bytes at all.
 bool WriteAll(FileHandle file, const void* data, std::size_t size);
 
 void Close(FileHandle file);

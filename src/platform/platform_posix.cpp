@@ -10,8 +10,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "platform/platform.h"
+#include "platform/posix_calls.h"
 
 namespace platform {
 
@@ -28,54 +30,129 @@ std::string NativePath(const std::string& path) {
 
 int Fd(FileHandle file) { return static_cast<int>(file); }
 
+}  // namespace
+
+namespace posix {
+
+const SystemCalls& RealCalls() {
+  static const SystemCalls real = {
+      [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
+      ::linkat,
+      ::write,
+      ::close,
+      ::unlink,
+  };
+  return real;
+}
+
+SystemCalls& Calls() {
+  static SystemCalls calls = RealCalls();
+  return calls;
+}
+
+}  // namespace posix
+
+namespace {
+
+using posix::Calls;
+
+// Signals that do not end the process by default, and those that the
+// program's own faults raise (left to their default, so that a fault is
+// never mistaken for an interruption). Every other catchable signal up to the
+// last realtime one ends the process, and is handled.
+constexpr int kNotEnding[] = {SIGCHLD, SIGCONT, SIGSTOP,  SIGTSTP, SIGTTIN,
+                              SIGTTOU, SIGURG,  SIGWINCH, SIGKILL};
+constexpr int kFaults[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP};
+
+bool EndsTheProcess(int signal_number) {
+  const auto listed = [signal_number](const auto& list) {
+    return std::find(std::begin(list), std::end(list), signal_number) != std::end(list);
+  };
+  return signal_number != SIGXFSZ && !listed(kNotEnding) && !listed(kFaults);
+}
+
 // What a signal that ends the process must put right before it does: the
-// terminal's mode during a key read, and the new file being written. These
-// change only while the ending signals are blocked.
-const int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+// terminal's mode during a key read, and a new file standing under its name
+// before it is whole. These change only while all signals are blocked.
 int gTerminalFd = -1;  // during a key read
 struct termios gSavedMode {};
-std::string gPathInProgress;
-volatile sig_atomic_t gFileInProgress = 0;
 int gFdInProgress = -1;
+std::string gNameInProgress;             // where the new file is, or goes once whole
+volatile sig_atomic_t gRemoveOnEnd = 0;  // the name holds the file in progress
 
 extern "C" void PutRightAndDie(int signal_number) {
   if (gTerminalFd >= 0) tcsetattr(gTerminalFd, TCSANOW, &gSavedMode);
-  if (gFileInProgress != 0) unlink(gPathInProgress.c_str());
+  if (gRemoveOnEnd != 0) Calls().unlink(gNameInProgress.c_str());
   ::signal(signal_number, SIG_DFL);
   raise(signal_number);  // delivered, by default, once the handler returns
 }
 
-sigset_t EndingSignals() {
+sigset_t AllSignals() {
   sigset_t signals;
-  sigemptyset(&signals);
-  for (const int signal_number : kEndingSignals) sigaddset(&signals, signal_number);
+  sigfillset(&signals);
   return signals;
 }
 
 // Installed once, when first needed. A signal that was ignored when the
-// program started (nohup, a shell's trap '') stays ignored.
+// program started (nohup, a shell's trap '') stays ignored. A file-size limit
+// is not a way to end the run: the write past it fails (EFBIG) and takes the
+// road of every failed write.
 void HandleEndingSignals() {
   static bool installed = false;
   if (installed) return;
   installed = true;
+  ::signal(SIGXFSZ, SIG_IGN);
   struct sigaction action {};
   action.sa_handler = PutRightAndDie;
-  action.sa_mask = EndingSignals();
-  for (const int signal_number : kEndingSignals) {
+  action.sa_mask = AllSignals();
+  for (int signal_number = 1; signal_number <= SIGRTMAX; ++signal_number) {
+    if (!EndsTheProcess(signal_number)) continue;
     struct sigaction previous {};
+    // Fails for the signals the C library keeps for itself; they are not sent to us.
     if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
       sigaction(signal_number, &action, nullptr);
   }
 }
 
-sigset_t BlockEndingSignals() {
-  const sigset_t ending = EndingSignals();
-  sigset_t previous;
-  sigprocmask(SIG_BLOCK, &ending, &previous);
-  return previous;
+// While the state above changes, no signal may run the handler.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    const sigset_t all = AllSignals();
+    sigprocmask(SIG_BLOCK, &all, &previous_);
+  }
+  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_{};
+};
+
+std::string DirectoryOf(const std::string& path) {
+  const auto lastSlash = path.rfind('/');
+  if (lastSlash == std::string::npos) return ".";
+  return lastSlash == 0 ? "/" : path.substr(0, lastSlash);
 }
 
-void RestoreSignalMask(const sigset_t& previous) { sigprocmask(SIG_SETMASK, &previous, nullptr); }
+// The file systems that cannot hold a file without a name answer so.
+bool UnnamedFilesRefused(int error) {
+  return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
+// Gives the unnamed file its name. linkat never replaces what is there. The
+// /proc road is open to every user; AT_EMPTY_PATH, for a system without
+// /proc, needs a privilege.
+bool NameUnnamedFile(int fd, const std::string& name) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (Calls().linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+    return true;
+  const int error = errno;
+  if (error != ENOENT) return false;
+  if (Calls().linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+  errno = error;
+  return false;
+}
 
 }  // namespace
 
@@ -98,17 +175,18 @@ bool Stat(FileHandle file, struct stat& info) {
 
 FileHandle OpenForReading(const std::string& path) {
   // O_NONBLOCK so that opening a FIFO with no writer cannot hang the run.
-  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const int fd =
+      Calls().open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
   if (fd < 0) return kNoFile;
   struct stat info {};
   if (fstat(fd, &info) != 0) {
     const int saved = errno;
-    close(fd);
+    Calls().close(fd);
     errno = saved;
     return kNoFile;
   }
   if (S_ISDIR(info.st_mode)) {  // Windows refuses to open a directory as a file.
-    close(fd);
+    Calls().close(fd);
     errno = EISDIR;
     return kNoFile;
   }
@@ -123,43 +201,55 @@ FileHandle OpenForReading(const std::string& path) {
 FileHandle CreateNew(const std::string& directory, std::string_view name) {
   HandleEndingSignals();
   std::string path = NativePath(directory + std::string(name));
-  // Made and marked in progress with no signal in between.
-  const sigset_t previous = BlockEndingSignals();
-  // Every name that POSIX allows is kept. O_EXCL with O_CREAT never follows a
-  // link at the path, dangling or not, and always makes a regular file.
-  const int fd =
-      open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
-  const int saved = errno;
-  if (fd >= 0) {
-    gPathInProgress = std::move(path);
-    gFdInProgress = fd;
-    gFileInProgress = 1;
+  // Every name that POSIX allows is kept. Anything at the name, even a
+  // dangling link, is refused before a byte is written.
+  struct stat existing {};
+  if (lstat(path.c_str(), &existing) == 0) {
+    errno = EEXIST;
+    return kNoFile;
   }
-  RestoreSignalMask(previous);
-  errno = saved;
-  return fd < 0 ? kNoFile : fd;
+  if (errno != ENOENT) return kNoFile;
+
+  const SignalsHeld held;
+  int fd = Calls().open(DirectoryOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  const bool unnamed = fd >= 0;
+  if (!unnamed && UnnamedFilesRefused(errno)) {
+    // O_EXCL with O_CREAT never follows a link at the path, dangling or not,
+    // and always makes a regular file.
+    fd = Calls().open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+                      0666);
+  }
+  if (fd < 0) return kNoFile;  // errno is the open's; SignalsHeld keeps it
+  gFdInProgress = fd;
+  gNameInProgress = std::move(path);
+  gRemoveOnEnd = unnamed ? 0 : 1;
+  return fd;
 }
 
-bool FinishNew(FileHandle file) {
-  // Closed and kept with no signal in between: a finished file stays.
-  const sigset_t previous = BlockEndingSignals();
-  const bool closed = close(Fd(file)) == 0;  // Linux frees the descriptor either way
-  const int saved = errno;
-  gFdInProgress = -1;
-  if (closed) gFileInProgress = 0;
-  RestoreSignalMask(previous);
-  errno = saved;
-  return closed;
+Finish FinishNew(FileHandle file) {
+  // Named, closed and kept with no signal in between: a finished file stays.
+  const SignalsHeld held;
+  if (gRemoveOnEnd == 0) {
+    if (!NameUnnamedFile(Fd(file), gNameInProgress)) return Finish::NameTaken;
+    gRemoveOnEnd = 1;
+  }
+  const bool closed = Calls().close(Fd(file)) == 0;
+  const int error = errno;
+  gFdInProgress = -1;  // Linux frees the descriptor either way
+  if (closed) gRemoveOnEnd = 0;
+  errno = error;
+  return closed ? Finish::Kept : Finish::CloseFailed;
 }
 
 void DiscardNew() {
   const int saved = errno;
-  const sigset_t previous = BlockEndingSignals();
-  if (gFdInProgress >= 0) close(gFdInProgress);
-  gFdInProgress = -1;
-  if (gFileInProgress != 0) unlink(gPathInProgress.c_str());
-  gFileInProgress = 0;
-  RestoreSignalMask(previous);
+  {
+    const SignalsHeld held;
+    if (gFdInProgress >= 0) Calls().close(gFdInProgress);  // an unnamed file vanishes
+    gFdInProgress = -1;
+    if (gRemoveOnEnd != 0) Calls().unlink(gNameInProgress.c_str());
+    gRemoveOnEnd = 0;
+  }
   errno = saved;
 }
 
@@ -202,9 +292,13 @@ std::optional<std::size_t> ReadSome(FileHandle file, void* buffer, std::size_t c
 bool WriteAll(FileHandle file, const void* data, std::size_t size) {
   const auto* next = static_cast<const char*>(data);
   while (size > 0) {
-    const ssize_t put = write(Fd(file), next, size);
+    const ssize_t put = Calls().write(Fd(file), next, size);
     if (put < 0 && errno == EINTR) continue;
     if (put < 0) return false;
+    if (put == 0) {  // no progress and no reason given: never loop for ever
+      errno = EIO;
+      return false;
+    }
     next += put;
     size -= static_cast<std::size_t>(put);
   }
@@ -213,7 +307,7 @@ bool WriteAll(FileHandle file, const void* data, std::size_t size) {
 
 void Close(FileHandle file) {
   if (Fd(file) == gOpenedFd) gOpenedFd = -1;
-  close(Fd(file));
+  Calls().close(Fd(file));
 }
 
 std::uint32_t LastErrorCode() { return static_cast<std::uint32_t>(errno); }
@@ -268,10 +362,11 @@ std::optional<char> ReadTerminalKey(int terminal) {
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
 
-  const sigset_t previous = BlockEndingSignals();
-  gSavedMode = saved;
-  gTerminalFd = terminal;
-  RestoreSignalMask(previous);
+  {
+    const SignalsHeld held;
+    gSavedMode = saved;
+    gTerminalFd = terminal;
+  }
 
   std::optional<char> key;
   if (tcsetattr(terminal, TCSANOW, &raw) == 0) {

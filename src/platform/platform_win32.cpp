@@ -176,7 +176,7 @@ FileHandle CreateNew(const std::string& directory, std::string_view name) {
   return Ours(file);
 }
 
-bool FinishNew(FileHandle file) {
+Finish FinishNew(FileHandle file) {
   EnterCriticalSection(&gGuard);
   const bool closed = CloseHandle(Win(file)) != 0;
   const DWORD error = GetLastError();
@@ -184,7 +184,7 @@ bool FinishNew(FileHandle file) {
   if (closed) gFileInProgress = false;
   LeaveCriticalSection(&gGuard);
   SetLastError(error);
-  return closed;
+  return closed ? Finish::Kept : Finish::CloseFailed;
 }
 
 void DiscardNew() {

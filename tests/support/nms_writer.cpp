@@ -1,8 +1,13 @@
 #include "nms_writer.h"
 
+#include <map>
+#include <string_view>
+
 namespace nmstest {
 
 namespace {
+
+constexpr std::size_t kSharedTextSize = std::size_t{1} << 20;
 
 std::uint32_t Offset(const std::string& image) { return static_cast<std::uint32_t>(image.size()); }
 
@@ -68,22 +73,31 @@ std::string BuildNms(const std::vector<Source>& sources, Layout* layout) {
   Append32(image, static_cast<std::uint32_t>(sources.size()));
   Append32(image, 0xDEADBEEFu);
   at.firstEntry = Offset(image);
-  std::uint32_t textOffset = 8;  // texts start a little into their pool
+  // Large equal texts are stored once, so that a test can hold gigabytes to
+  // write in a small file; the format lets entries share a text.
+  std::string texts = "padding!";  // texts start a little into their pool
+  std::map<std::string_view, std::uint32_t> sharedTexts;
   for (std::size_t index = 0; index < sources.size(); ++index) {
+    const std::string& text = sources[index].text;
+    auto offset = static_cast<std::uint32_t>(texts.size());
+    if (text.size() < kSharedTextSize)
+      texts += text;
+    else if (const auto [stored, isNew] = sharedTexts.try_emplace(text, offset); isNew)
+      texts += text;
+    else
+      offset = stored->second;
     Append32(image, static_cast<std::uint32_t>(index + 1));
-    Append32(image, textOffset);
-    Append32(image, static_cast<std::uint32_t>(sources[index].text.size()));
+    Append32(image, offset);
+    Append32(image, static_cast<std::uint32_t>(text.size()));
     Append32(image, 0);
     Append32(image, 0);
-    textOffset += static_cast<std::uint32_t>(sources[index].text.size());
   }
 
   at.srcp = AppendSectionStart(image, "SRCP");
   Append32(image, 0);  // text pool offset, set below
   at.textPool = Offset(image);
   Put32(image, at.srcp + 8, at.textPool);
-  image += "padding!";
-  for (const Source& source : sources) image += source.text;
+  image += texts;
 
   at.directory = Offset(image);
   Put32(image, 12, at.directory);

@@ -38,6 +38,7 @@ inline constexpr std::uint32_t kEntryTextSize = 8;
 
 // A complete image holding `sources` in order. The string table starts with
 // one string that no entry uses, so path indices differ from entry numbers.
+// Equal texts of 1 MiB or more are stored once.
 std::string BuildNms(const std::vector<Source>& sources, Layout* layout = nullptr);
 
 void Put32(std::string& image, std::size_t offset, std::uint32_t value);

@@ -1,0 +1,237 @@
+// The roads of a new file that the system will not take on cue: calls under
+// the POSIX layer fail, or are interrupted, through its table of calls. Each
+// row runs a whole extract in a child process, with the real code above the
+// replaced call, and looks at the message, the status and the folder.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/entry.h"
+#include "nms_writer.h"
+#include "platform/posix_calls.h"
+#include "unwinding_end.h"
+
+namespace {
+
+using platform::posix::Calls;
+using platform::posix::RealCalls;
+
+const std::string kHeadings = "Bytes  Filename\n------ --------------------------------------\n";
+const std::string kText = "int main(void) { return 0; }\n";  // 29 bytes, written as a.c
+
+// The descriptor of the new file, once the program has opened it.
+int gNewFile = -1;
+// Non-zero: how the file system refuses a file without a name.
+int gUnnamedRefusal = 0;
+
+bool OpensForWriting(int flags) { return (flags & O_ACCMODE) == O_WRONLY; }
+
+int OpenNoting(const char* path, int flags, mode_t mode) {
+  if (OpensForWriting(flags) && (flags & O_TMPFILE) == O_TMPFILE && gUnnamedRefusal != 0) {
+    errno = gUnnamedRefusal;
+    return -1;
+  }
+  const int fd = RealCalls().open(path, flags, mode);
+  if (OpensForWriting(flags)) gNewFile = fd;
+  return fd;
+}
+
+// Failures to inject, each in the way a system reports them.
+int CloseFailingForNewFile(int fd) {
+  const int result = RealCalls().close(fd);
+  if (fd != gNewFile) return result;
+  errno = EIO;
+  return -1;
+}
+ssize_t WriteNothing(int fd, const void* data, std::size_t size) {
+  return fd == gNewFile ? 0 : RealCalls().write(fd, data, size);
+}
+ssize_t WriteInterruptedOnce(int fd, const void* data, std::size_t size) {
+  static bool interrupted = false;
+  if (fd != gNewFile || interrupted) return RealCalls().write(fd, data, size);
+  interrupted = true;
+  errno = EINTR;
+  return -1;
+}
+ssize_t WriteThreeBytesAtATime(int fd, const void* data, std::size_t size) {
+  return RealCalls().write(fd, data, fd == gNewFile && size > 3 ? 3 : size);
+}
+ssize_t WriteOutOfSpace(int fd, const void* data, std::size_t size) {
+  if (fd != gNewFile) return RealCalls().write(fd, data, size);
+  errno = ENOSPC;
+  return -1;
+}
+// The run is ended by a signal between two pieces of the text.
+ssize_t WriteThenTerminated(int fd, const void* data, std::size_t size) {
+  if (fd != gNewFile) return RealCalls().write(fd, data, size);
+  RealCalls().write(fd, data, 3);
+  raise(SIGTERM);
+  return 3;
+}
+// Another program takes the name between the check and the naming.
+int LinkAfterSomeoneElse(int fromDirectory, const char* from, int toDirectory, const char* to,
+                         int flags) {
+  std::ofstream(to) << "theirs";
+  return RealCalls().linkat(fromDirectory, from, toDirectory, to, flags);
+}
+
+struct Row {
+  const char* name;
+  std::function<void()> inject;
+  std::string out;
+  int status;                    // 128 + the signal number when one ended the run
+  std::string aC;                // what a.c holds afterwards; empty: there is no a.c
+  bool unnamedRoadOnly = false;  // the named road has no naming step
+};
+
+std::string Written() { return kHeadings + "    29 a.c -- extracted to \n"; }
+std::string Failed(const std::string& error, const char* what) {
+  return kHeadings + "    29 a.c ERROR " + error + " " + what + " file 'a.c'" +
+         (std::string(what) == "opening" ? " for write\n" : "\n");
+}
+
+const std::vector<Row>& Rows() {
+  static const std::vector<Row> rows = {
+      {"a write interrupted by a signal goes on", [] { Calls().write = WriteInterruptedOnce; },
+       Written(), 0, kText},
+      {"short writes go on", [] { Calls().write = WriteThreeBytesAtATime; }, Written(), 0, kText},
+      {"a write that moves nothing fails", [] { Calls().write = WriteNothing; },
+       Failed("5. (Input/output error)", "writing"), 1, ""},
+      {"a write that fails", [] { Calls().write = WriteOutOfSpace; },
+       Failed("28. (No space left on device)", "writing"), 1, ""},
+      {"a close that fails", [] { Calls().close = CloseFailingForNewFile; },
+       Failed("5. (Input/output error)", "writing"), 1, ""},
+      {"the name taken before the naming", [] { Calls().linkat = LinkAfterSomeoneElse; },
+       Failed("17. (File exists)", "opening"), 1, "theirs", true},
+      // Standard output was still in its buffer: nothing had been finished.
+      {"a signal during the write", [] { Calls().write = WriteThenTerminated; }, "", 128 + SIGTERM,
+       ""},
+  };
+  return rows;
+}
+
+class NewFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quarrow-new-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+    std::ofstream(folder_ / "one.nms", std::ios::binary)
+        << nmstest::BuildNms({{"src\\a.c", kText}});
+  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+
+  // Runs `extract one.nms /OutDir=` in a child, in the folder, with the
+  // injection made there; returns its status and standard output.
+  std::pair<int, std::string> ExtractInChild(const std::function<void()>& inject) {
+    const auto outPath = folder_ / "stdout";
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+      const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(out, STDOUT_FILENO);
+      if (chdir((folder_ / "out").c_str()) != 0) _exit(99);
+      Calls().open = OpenNoting;
+      inject();
+      std::vector<std::string> words = {"quarrow", "extract", "../one.nms", "/OutDir="};
+      std::vector<char*> argv;
+      for (std::string& word : words) argv.push_back(word.data());
+      argv.push_back(nullptr);
+      int status = 0;
+      try {
+        app::RunQuarrow(static_cast<int>(words.size()), argv.data());
+      } catch (const nmstest::ProcessEnded& ended) {
+        status = ended.status;
+      }
+      _exit(status);
+    }
+    int waited = 0;
+    waitpid(child, &waited, 0);
+    std::ifstream in(outPath);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return {WIFEXITED(waited) ? WEXITSTATUS(waited) : 128 + WTERMSIG(waited), out.str()};
+  }
+
+  void RunRows(const char* road) {
+    for (const Row& row : Rows()) {
+      if (row.unnamedRoadOnly && gUnnamedRefusal != 0) continue;
+      SCOPED_TRACE(std::string(road) + ": " + row.name);
+      std::filesystem::remove_all(folder_ / "out");
+      std::filesystem::create_directory(folder_ / "out");
+      const auto [status, out] = ExtractInChild(row.inject);
+      EXPECT_EQ(out, row.out);
+      EXPECT_EQ(status, row.status);
+      const std::vector<std::string> expectedFiles =
+          row.aC.empty() ? std::vector<std::string>{} : std::vector<std::string>{"a.c"};
+      std::vector<std::string> files;
+      for (const auto& entry : std::filesystem::directory_iterator(folder_ / "out"))
+        files.push_back(entry.path().filename().string());
+      EXPECT_EQ(files, expectedFiles);
+      if (!row.aC.empty()) {
+        std::ifstream in(folder_ / "out" / "a.c");
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), row.aC);
+      }
+    }
+  }
+
+  std::filesystem::path folder_;
+};
+
+TEST_F(NewFile, EachFailureOfTheUnnamedRoadLeavesNothingUnderTheName) {
+  gUnnamedRefusal = 0;
+  RunRows("unnamed");
+}
+
+// File systems that cannot hold a file without a name (vfat, some network
+// file systems) refuse in one of three ways; the file is then made under its
+// name and removed on every failure and every ending signal.
+TEST_F(NewFile, WhereUnnamedFilesAreRefusedTheNamedRoadKeepsTheSamePromises) {
+  for (const int refusal : {EOPNOTSUPP, EISDIR, EINVAL}) {
+    gUnnamedRefusal = refusal;
+    RunRows(strerror(refusal));
+  }
+  gUnnamedRefusal = 0;
+}
+
+TEST_F(NewFile, AnyOtherRefusalOfAnUnnamedFileIsTheCreationsFailure) {
+  gUnnamedRefusal = EACCES;
+  std::filesystem::create_directory(folder_ / "out");
+  const auto [status, out] = ExtractInChild([] {});
+  EXPECT_EQ(out, Failed("13. (Permission denied)", "opening"));
+  EXPECT_EQ(status, 1);
+  EXPECT_TRUE(std::filesystem::is_empty(folder_ / "out"));
+  gUnnamedRefusal = 0;
+}
+
+// A finished file has the mode a plain create gives: 0666 less the umask.
+TEST_F(NewFile, AFinishedFileHasTheModeOfAPlainCreate) {
+  for (const int refusal : {0, EOPNOTSUPP}) {
+    gUnnamedRefusal = refusal;
+    std::filesystem::remove_all(folder_ / "out");
+    std::filesystem::create_directory(folder_ / "out");
+    const mode_t previous = umask(027);
+    const auto [status, out] = ExtractInChild([] {});
+    umask(previous);
+    EXPECT_EQ(status, 0) << out;
+    struct stat info {};
+    ASSERT_EQ(stat((folder_ / "out" / "a.c").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u) << refusal;
+  }
+  gUnnamedRefusal = 0;
+}
+
+}  // namespace
