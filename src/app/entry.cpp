@@ -102,7 +102,8 @@ int RunQuarrow(int argc, char** argv) {
       EndProcess(0);
     }
   }
-  std::printf(" ERROR -- unknown command '%s'\n", Shown(stdout, commandWord.c_str()));
+  std::printf(" ERROR -- unknown command '%s'\n",
+              Shown(platform::Stream::Output, commandWord).c_str());
   EndProcess(1);
 }
 

@@ -1,7 +1,7 @@
 #include "app/report.h"
 
-#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "platform/platform.h"
@@ -25,27 +25,107 @@ SysErrorText::SysErrorText()
 
 void FailWithSystemError(const char* format, const SysErrorText& error, const char* path) {
   // The number is unsigned 32-bit but has always been shown as signed.
-  std::printf(format, static_cast<int>(error.code), error.text.c_str(), Shown(stdout, path));
+  std::printf(format, static_cast<int>(error.code), error.text.c_str(),
+              Shown(platform::Stream::Output, path).c_str());
   EndProcess(1);
 }
 
 namespace {
 
-bool ActsOnTerminal(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return (byte >= 1 && byte <= 31) || byte == 127;
+bool IsControlByte(unsigned char byte) { return (byte >= 1 && byte <= 31) || byte == 127; }
+
+// Code points a UTF-8 screen would not show as themselves: the C1 controls;
+// the format characters, which reorder text (bidirectional marks, embeddings,
+// overrides and isolates) or show nothing (zero-width spaces and joiners,
+// word joiner, invisible operators, byte order mark, tags); the line and
+// paragraph separators; and the other characters that Unicode says show
+// nothing (soft hyphen, fillers, variation selectors).
+struct CodePoints {
+  char32_t first;
+  char32_t last;
+};
+constexpr CodePoints kNotShownAsThemselves[] = {
+    {0x0080, 0x009F},   {0x00AD, 0x00AD},   {0x034F, 0x034F},   {0x0600, 0x0605},
+    {0x061C, 0x061C},   {0x06DD, 0x06DD},   {0x070F, 0x070F},   {0x0890, 0x0891},
+    {0x08E2, 0x08E2},   {0x115F, 0x1160},   {0x17B4, 0x17B5},   {0x180B, 0x180F},
+    {0x200B, 0x200F},   {0x2028, 0x202E},   {0x2060, 0x206F},   {0x3164, 0x3164},
+    {0xFE00, 0xFE0F},   {0xFEFF, 0xFEFF},   {0xFFA0, 0xFFA0},   {0xFFF0, 0xFFFB},
+    {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3},
+    {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF},
+};
+
+bool ShowsAsItself(char32_t codePoint) {
+  for (const CodePoints& range : kNotShownAsThemselves)
+    if (codePoint >= range.first && codePoint <= range.last) return false;
+  return true;
+}
+
+// The length of the well-formed UTF-8 character that `text` starts with, and
+// its code point; 0 when the bytes there are not one (overlong forms,
+// surrogates and values past U+10FFFF are not).
+std::size_t DecodeCharacter(std::string_view text, char32_t& codePoint) {
+  const auto byte = [&text](std::size_t index) { return static_cast<unsigned char>(text[index]); };
+  const unsigned char lead = byte(0);
+  std::size_t length = 0;
+  unsigned char low = 0x80;   // the range of the second byte, which rules out
+  unsigned char high = 0xBF;  // overlong forms, surrogates and values too large
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    low = lead == 0xE0 ? 0xA0 : 0x80;
+    high = lead == 0xED ? 0x9F : 0xBF;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    low = lead == 0xF0 ? 0x90 : 0x80;
+    high = lead == 0xF4 ? 0x8F : 0xBF;
+  } else {
+    return 0;
+  }
+  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+  codePoint = lead & (0x7F >> length);
+  for (std::size_t index = 1; index < length; ++index) {
+    if ((byte(index) & 0xC0) != 0x80) return 0;
+    codePoint = codePoint << 6 | (byte(index) & 0x3F);
+  }
+  return length;
 }
 
 }  // namespace
 
-const char* Shown(const std::FILE* stream, const char* text) {
-  static const bool outputIsTerminal = platform::IsTerminal(platform::Stream::Output);
-  static const bool errorIsTerminal = platform::IsTerminal(platform::Stream::Error);
-  if (!(stream == stderr ? errorIsTerminal : outputIsTerminal)) return text;
-  static std::string shown;
-  shown = text;
-  std::replace_if(shown.begin(), shown.end(), ActsOnTerminal, '?');
-  return shown.c_str();
+std::string ShownOn(platform::Screen screen, std::string_view text) {
+  if (screen == platform::Screen::None) return std::string(text);
+  std::string shown;
+  shown.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    char32_t codePoint = 0;
+    const std::size_t length = byte < 0x80 || screen == platform::Screen::SingleByte
+                                   ? 0
+                                   : DecodeCharacter(text.substr(at), codePoint);
+    if (length > 0) {
+      if (ShowsAsItself(codePoint))
+        shown.append(text.substr(at, length));
+      else
+        shown += '?';
+      at += length;
+      continue;
+    }
+    // A byte on its own: a C1 control acts on the screen, unless a code page
+    // shows it; bytes 160-255 are a code page's letters.
+    const bool c1 = byte >= 0x80 && byte <= 0x9F && screen == platform::Screen::Utf8;
+    shown += IsControlByte(byte) || c1 ? '?' : text[at];
+    ++at;
+  }
+  return shown;
+}
+
+std::string Shown(platform::Stream stream, std::string_view text) {
+  // Each stream is asked once, when first printed to.
+  static std::optional<platform::Screen> screens[3];
+  std::optional<platform::Screen>& screen = screens[static_cast<int>(stream)];
+  if (!screen) screen = platform::ScreenOf(stream);
+  return ShownOn(*screen, text);
 }
 
 }  // namespace app

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
+
+#include "platform/platform.h"
 
 namespace app {
 
@@ -37,9 +40,16 @@ struct SysErrorText {
                                       const char* path);
 
 // A text from the .nms file or the command line as it may be printed on
-// `stream`: at a terminal, each byte that would act on it rather than show
-// (1-31 and 127: carriage returns, escape sequences) becomes '?'; anywhere
-// else the text as it is. A changed copy lasts until the next call.
-const char* Shown(const std::FILE* stream, const char* text);
+// `stream`. On a screen, each character that would not show as itself
+// becomes one '?': controls that act on the screen (bytes 1-31 and 127, and
+// the C1 controls 128-159, raw or in UTF-8), and characters that reorder
+// text, hide it or show nothing (bidirectional overrides and isolates,
+// zero-width and other invisible characters). A Windows console in a
+// single-byte code page shows 128-159 as letters. Anywhere else (a file, a
+// pipe) the text is returned as it is.
+std::string Shown(platform::Stream stream, std::string_view text);
+
+// The same for a screen of the given kind.
+std::string ShownOn(platform::Screen screen, std::string_view text);
 
 }  // namespace app

@@ -27,14 +27,17 @@ std::string_view FileNameOf(std::string_view path) {
 }
 
 // Asks on the error stream and waits for Y or N; other keys are ignored.
+// Only a key that shows as itself is echoed: no control key, no escape
+// sequence, no character that hides or reorders text.
 bool UserWantsExtract(const char* path, std::uint32_t size) {
-  std::FILE* const errors = app::ErrorStream();
-  std::fprintf(errors, "%6u %s -- Extract?  (Y/N)\n)", size, app::Shown(errors, path));
+  std::fprintf(app::ErrorStream(), "%6u %s -- Extract?  (Y/N)\n)", size,
+               app::Shown(platform::Stream::Error, path).c_str());
   for (;;) {
     const auto key = platform::ReadKey();
     if (!key) app::FailWith("ERROR -- input ended before a Y/N answer\n");
-    if (*key == 'Y' || *key == 'y') return true;
-    if (*key == 'N' || *key == 'n') return false;
+    if (!key->empty() && app::Shown(platform::Stream::Keys, *key) == *key) platform::EchoKey(*key);
+    if (*key == "Y" || *key == "y") return true;
+    if (*key == "N" || *key == "n") return false;
   }
 }
 
@@ -72,7 +75,7 @@ int ExtractVisitor(const char* path, std::uint32_t size, const char* text) {
         return 1;
       case NotFound:
         std::printf("WARNING -- file '%s' not found, so it too might be different\n",
-                    app::Shown(stdout, path));
+                    app::Shown(platform::Stream::Output, path).c_str());
         return 1;
       case Different:
         break;
@@ -80,9 +83,9 @@ int ExtractVisitor(const char* path, std::uint32_t size, const char* text) {
   }
   const std::string fileName(FileNameOf(path));
   if (gPrompt && !UserWantsExtract(path, size)) return 1;
-  std::printf("%6u %s ", size, app::Shown(stdout, fileName.c_str()));
+  std::printf("%6u %s ", size, app::Shown(platform::Stream::Output, fileName).c_str());
   WriteNewFile(fileName, size, text);
-  std::printf("-- extracted to %s\n", app::Shown(stdout, gOutDir));
+  std::printf("-- extracted to %s\n", app::Shown(platform::Stream::Output, gOutDir).c_str());
   // The record of every finished file survives whatever ends the run next.
   std::fflush(stdout);
   return 1;

@@ -5,13 +5,14 @@
 #include "app/report.h"
 #include "commands/commands.h"
 #include "nmsfile/nmsfile.h"
+#include "platform/platform.h"
 
 namespace commands {
 
 namespace {
 
 int ListVisitor(const char* path, std::uint32_t size, const char* /*text*/) {
-  std::printf("%6u %s\n", size, app::Shown(stdout, path));
+  std::printf("%6u %s\n", size, app::Shown(platform::Stream::Output, path).c_str());
   return 1;
 }
 

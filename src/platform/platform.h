@@ -96,16 +96,29 @@ bool IsNotFoundError(std::uint32_t code);
 // cost of reading.
 void* AllocateBlock(std::size_t size);
 
-// True when the stream is a terminal (a console on Windows), where some bytes
-// act on the screen rather than show.
-enum class Stream { Output, Error };
-bool IsTerminal(Stream stream);
+// Where text goes: standard output, the error stream, and the terminal (the
+// console on Windows) that the prompt's keys come from and are echoed to.
+enum class Stream { Output, Error, Keys };
 
-// One key press at the console, without waiting for Enter, echoed to the
-// console. Ctrl+C is an ordinary key there; the one key that ends the run is
-// Ctrl+Break on Windows and the quit key (Ctrl+\, SIGQUIT) on POSIX. Without a
-// console, one byte of standard input is one key (not echoed). nullopt when
-// the input has ended or cannot be read.
-std::optional<char> ReadKey();
+// What shows the text written to a stream. Files and pipes take every byte;
+// a screen acts on some bytes rather than show them, and shows the others as
+// single bytes of a code page (a Windows console) or as UTF-8 (a POSIX
+// terminal, whatever the locale; a Windows console in code page 65001).
+enum class Screen { None, SingleByte, Utf8 };
+Screen ScreenOf(Stream stream);
+
+// One key press at the terminal, without waiting for Enter and without echo:
+// the bytes of one character, a control key's one byte, or nothing for a key
+// that gives no character (an arrow or function key: an escape sequence, or
+// a console event without a character, read as one key). Ctrl+C is an
+// ordinary key there; the one key that ends the run is Ctrl+Break on Windows
+// and the quit key (Ctrl+\, SIGQUIT) on POSIX. Without a terminal, one byte
+// of standard input is one key. nullopt when the input has ended or cannot
+// be read.
+std::optional<std::string> ReadKey();
+
+// Writes a key's bytes back to the terminal the keys come from; nothing
+// without one.
+void EchoKey(std::string_view key);
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 // The platform layer on POSIX systems (built on Linux with glibc).
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 #include "platform/platform.h"
 #include "platform/posix_calls.h"
@@ -321,10 +323,6 @@ bool IsNotFoundError(std::uint32_t code) {
   return code == static_cast<std::uint32_t>(ENOENT) || code == static_cast<std::uint32_t>(ENOTDIR);
 }
 
-bool IsTerminal(Stream stream) {
-  return isatty(stream == Stream::Output ? STDOUT_FILENO : STDERR_FILENO) == 1;
-}
-
 void* AllocateBlock(std::size_t size) {
   constexpr std::size_t kHugePage = std::size_t{2} << 20;
   if (size < kHugePage) return std::malloc(size == 0 ? 1 : size);
@@ -337,20 +335,116 @@ void* AllocateBlock(std::size_t size) {
 
 namespace {
 
-std::optional<char> ReadStandardInputByte() {
+// The terminal the keys come from: the controlling terminal, whatever
+// standard input is. -1 without one.
+int KeyTerminal() {
+  static const int terminal = Calls().open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC, 0);
+  return terminal;
+}
+
+std::optional<std::string> ReadStandardInputByte() {
   char key = 0;
   for (;;) {
     const ssize_t got = read(STDIN_FILENO, &key, 1);
-    if (got == 1) return key;
+    if (got == 1) return std::string(1, key);
     if (got < 0 && errno == EINTR) continue;
     return std::nullopt;
   }
 }
 
+// The bytes of one key arrive together; a byte that arrives later than this
+// after the first belongs to the next key.
+constexpr int kKeyBytesWithinMs = 100;
+
+// Bytes of the terminal, one at a time, with one byte of look-ahead.
+class KeyBytes {
+ public:
+  explicit KeyBytes(int terminal) : terminal_(terminal) {}
+
+  // The next byte; waits for ever for the first of a key, a short while for
+  // the others. nullopt when none came, or the input has ended.
+  std::optional<unsigned char> Next(bool firstOfKey) {
+    if (held_) return std::exchange(held_, std::nullopt);
+    if (!firstOfKey) {
+      struct pollfd ready {
+        terminal_, POLLIN, 0
+      };
+      int waiting = 0;
+      do {
+        waiting = poll(&ready, 1, kKeyBytesWithinMs);
+      } while (waiting < 0 && errno == EINTR);
+      if (waiting <= 0) return std::nullopt;
+    }
+    unsigned char byte = 0;
+    ssize_t got = 0;
+    do {
+      got = read(terminal_, &byte, 1);
+    } while (got < 0 && errno == EINTR);
+    if (got != 1) return std::nullopt;
+    return byte;
+  }
+
+  void PutBack(unsigned char byte) { held_ = byte; }
+
+ private:
+  int terminal_;
+  static inline std::optional<unsigned char> held_;  // kept from one key to the next
+};
+
+// The rest of an escape sequence, as terminals send for arrow, function and
+// Alt keys: ESC [ parameters final (and the Linux console's ESC [ [ A),
+// ESC O x, or ESC x.
+void SkipEscapeSequence(KeyBytes& bytes) {
+  const auto introducer = bytes.Next(false);
+  if (!introducer) return;  // the Escape key alone
+  if (*introducer == 'O') {
+    bytes.Next(false);
+    return;
+  }
+  if (*introducer != '[') return;
+  for (bool first = true;; first = false) {
+    const auto byte = bytes.Next(false);
+    if (!byte) return;
+    if (first && *byte == '[') continue;         // ESC [ [ A: one more byte, the final
+    if (*byte >= 0x40 && *byte <= 0x7E) return;  // the final byte
+  }
+}
+
+// How many bytes follow a UTF-8 lead byte; 0 when it leads no character.
+int ContinuationBytes(unsigned char lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) return 1;
+  if (lead >= 0xE0 && lead <= 0xEF) return 2;
+  if (lead >= 0xF0 && lead <= 0xF4) return 3;
+  return 0;
+}
+
+// One key: an escape sequence gives no character; a UTF-8 lead byte brings
+// the bytes of its character; a stray byte of a character is none.
+std::optional<std::string> ReadOneKey(KeyBytes& bytes) {
+  const auto first = bytes.Next(true);
+  if (!first) return std::nullopt;
+  if (*first == 0x1B) {
+    SkipEscapeSequence(bytes);
+    return std::string();
+  }
+  if (*first < 0x80) return std::string(1, static_cast<char>(*first));
+  std::string character(1, static_cast<char>(*first));
+  for (int more = ContinuationBytes(*first); more > 0; --more) {
+    const auto next = bytes.Next(false);
+    if (!next) return std::string();
+    if ((*next & 0xC0) != 0x80) {
+      bytes.PutBack(*next);
+      return std::string();
+    }
+    character += static_cast<char>(*next);
+  }
+  return ContinuationBytes(*first) == 0 ? std::string() : character;
+}
+
 // Reads one key in raw mode (no line editing, no echo; of the signal keys
 // only quit is left, so Ctrl+C is an ordinary key and Ctrl+\ ends the run),
-// echoes it, and restores the previous mode, also when a signal ends the run.
-std::optional<char> ReadTerminalKey(int terminal) {
+// and restores the previous mode, also when a signal ends the run.
+std::optional<std::string> ReadTerminalKey(int terminal) {
   HandleEndingSignals();
   struct termios saved {};
   if (tcgetattr(terminal, &saved) != 0) return std::nullopt;
@@ -368,17 +462,10 @@ std::optional<char> ReadTerminalKey(int terminal) {
     gTerminalFd = terminal;
   }
 
-  std::optional<char> key;
+  std::optional<std::string> key;
   if (tcsetattr(terminal, TCSANOW, &raw) == 0) {
-    char byte = 0;
-    ssize_t got = 0;
-    do {
-      got = read(terminal, &byte, 1);
-    } while (got < 0 && errno == EINTR);
-    if (got == 1) {
-      key = byte;
-      (void)!write(terminal, &byte, 1);
-    }
+    KeyBytes bytes(terminal);
+    key = ReadOneKey(bytes);
     tcsetattr(terminal, TCSANOW, &saved);
   }
   gTerminalFd = -1;
@@ -387,10 +474,27 @@ std::optional<char> ReadTerminalKey(int terminal) {
 
 }  // namespace
 
-std::optional<char> ReadKey() {
-  static const int terminal = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+Screen ScreenOf(Stream stream) {
+  switch (stream) {
+    case Stream::Output:
+      return isatty(STDOUT_FILENO) == 1 ? Screen::Utf8 : Screen::None;
+    case Stream::Error:
+      return isatty(STDERR_FILENO) == 1 ? Screen::Utf8 : Screen::None;
+    case Stream::Keys:
+      break;
+  }
+  return KeyTerminal() >= 0 ? Screen::Utf8 : Screen::None;
+}
+
+std::optional<std::string> ReadKey() {
+  const int terminal = KeyTerminal();
   if (terminal < 0) return ReadStandardInputByte();
   return ReadTerminalKey(terminal);
+}
+
+void EchoKey(std::string_view key) {
+  const int terminal = KeyTerminal();
+  if (terminal >= 0) (void)!Calls().write(terminal, key.data(), key.size());
 }
 
 }  // namespace platform

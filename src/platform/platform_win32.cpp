@@ -267,41 +267,56 @@ bool IsNotFoundError(std::uint32_t code) {
   return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
 }
 
-bool IsTerminal(Stream stream) {
-  DWORD mode = 0;
-  return GetConsoleMode(
-             GetStdHandle(stream == Stream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE),
-             &mode) != 0;
-}
-
 void* AllocateBlock(std::size_t size) { return std::malloc(size == 0 ? 1 : size); }
 
 namespace {
 
-std::optional<char> ReadStandardInputByte() {
+HANDLE OpenConsole(const char* name) {
+  return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// The console the keys come from and are echoed to, whatever the standard
+// handles are; INVALID_HANDLE_VALUE without one.
+HANDLE KeyInput() {
+  static const HANDLE input = OpenConsole("CONIN$");
+  return input;
+}
+HANDLE KeyEcho() {
+  static const HANDLE output = OpenConsole("CONOUT$");
+  return output;
+}
+
+// A console shows bytes in its output code page, where 128-159 are letters,
+// unless that code page is UTF-8.
+Screen ConsoleScreen() {
+  return GetConsoleOutputCP() == CP_UTF8 ? Screen::Utf8 : Screen::SingleByte;
+}
+
+std::optional<std::string> ReadStandardInputByte() {
   char key = 0;
   DWORD got = 0;
   if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), &key, 1, &got, nullptr) || got != 1)
     return std::nullopt;
-  return key;
+  return std::string(1, key);
 }
 
 // Waits for a key-down event with the input mode cleared, so that Ctrl+C
 // arrives as an ordinary key; the previous mode is restored afterwards. Keys
 // that give no character (Shift, held for a capital letter; arrows) are
-// passed over like other events, rather than echoed as a NUL.
-std::optional<char> ReadConsoleKey(HANDLE input) {
+// passed over like other events.
+std::optional<std::string> ReadConsoleKey(HANDLE input) {
   DWORD previousMode = 0;
   GetConsoleMode(input, &previousMode);
   SetConsoleMode(input, 0);
-  std::optional<char> key;
+  std::optional<std::string> key;
   for (;;) {
     INPUT_RECORD record{};
     DWORD count = 0;
     if (!ReadConsoleInputA(input, &record, 1, &count)) break;
     if (count == 1 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
         record.Event.KeyEvent.uChar.AsciiChar != 0) {
-      key = record.Event.KeyEvent.uChar.AsciiChar;
+      key = std::string(1, record.Event.KeyEvent.uChar.AsciiChar);
       break;
     }
   }
@@ -309,25 +324,31 @@ std::optional<char> ReadConsoleKey(HANDLE input) {
   return key;
 }
 
-void EchoToConsole(char key) {
-  static const HANDLE output =
-      CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_EXISTING, 0, nullptr);
-  if (output == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteConsoleA(output, &key, 1, &written, nullptr);
-}
-
 }  // namespace
 
-std::optional<char> ReadKey() {
-  static const HANDLE input =
-      CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_EXISTING, 0, nullptr);
-  if (input == INVALID_HANDLE_VALUE) return ReadStandardInputByte();
-  const std::optional<char> key = ReadConsoleKey(input);
-  if (key) EchoToConsole(*key);
-  return key;
+Screen ScreenOf(Stream stream) {
+  DWORD mode = 0;
+  switch (stream) {
+    case Stream::Output:
+      return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) ? ConsoleScreen()
+                                                                    : Screen::None;
+    case Stream::Error:
+      return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) ? ConsoleScreen() : Screen::None;
+    case Stream::Keys:
+      break;
+  }
+  return KeyInput() != INVALID_HANDLE_VALUE ? ConsoleScreen() : Screen::None;
+}
+
+std::optional<std::string> ReadKey() {
+  if (KeyInput() == INVALID_HANDLE_VALUE) return ReadStandardInputByte();
+  return ReadConsoleKey(KeyInput());
+}
+
+void EchoKey(std::string_view key) {
+  if (KeyInput() == INVALID_HANDLE_VALUE || KeyEcho() == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteConsoleA(KeyEcho(), key.data(), static_cast<DWORD>(key.size()), &written, nullptr);
 }
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 
 #include "app/entry.h"
 #include "app/report.h"
+#include "platform/platform.h"
 
 namespace switches {
 
@@ -44,7 +45,8 @@ void RejectUnknownSwitches(SwitchList list) {
     const std::string_view name = NamePart(*argument);
     if (!IsListed(name, list)) {
       std::FILE* const errors = app::ErrorStream();
-      std::fprintf(errors, "Unknown switch '%s'\n", app::Shown(errors, std::string(name).c_str()));
+      std::fprintf(errors, "Unknown switch '%s'\n",
+                   app::Shown(platform::Stream::Error, name).c_str());
       app::EndProcess(1);
     }
   }

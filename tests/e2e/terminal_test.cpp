@@ -142,6 +142,7 @@ class Terminal : public Scratch {
     for (int tries = 0; tries < 500 && TerminalIsCooked(); ++tries) usleep(10000);
   }
 
+  std::string Screen() const { return screen_; }
   std::string ScreenAfterBanner() const { return screen_.substr(screen_.find('\n') + 1); }
 
   // The text of the screen without control sequences, blanks and CRs: Wine's
@@ -160,8 +161,6 @@ class Terminal : public Scratch {
   }
 
  private:
-  std::string Screen() const { return screen_; }
-
   void ReadUntilShown(const std::string& expected, std::string (Terminal::*view)() const) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while ((this->*view)().find(expected) == std::string::npos &&
@@ -191,19 +190,23 @@ class Terminal : public Scratch {
   pid_t child_ = -1;
 };
 
-TEST_F(Terminal, KeysAnswerThePromptAndOthersAreEchoedAndIgnored) {
+// Keys other than Y and N are ignored; only those that show as themselves
+// are echoed. An escape sequence (an arrow or function key) is one key.
+TEST_F(Terminal, KeysAnswerThePromptAndOnlyPrintableOnesAreEchoed) {
   if (OnWindowsLane()) GTEST_SKIP() << "the console's own test follows";
   Start({"extract", "three.nms", "/prompt"});
   WaitFor("a.c -- Extract?  (Y/N)\r\n)");
-  Type("q\x03Y");  // Ctrl+C is an ordinary key here
+  // q, Ctrl+C (an ordinary key here), up arrow, F1 (two forms), F5, Alt+n,
+  // Enter, Tab, u-umlaut, a right-to-left override, DEL; then Y.
+  Type("q\x03\x1b[A\x1bOP\x1b[[A\x1b[15~\x1bn\r\t\xc3\xbc\xe2\x80\xae\x7fY");
   WaitFor("b.c -- Extract?  (Y/N)\r\n)");
-  Type("n");
+  Type("\x1b[1;5Bn");  // Ctrl+down arrow, then n
   WaitFor("c.c -- Extract?  (Y/N)\r\n)");
   Type("y");
   EXPECT_EQ(Finish(), 0);
   EXPECT_EQ(ScreenAfterBanner(),
             "Bytes  Filename\r\n------ --------------------------------------\r\n"
-            "     1 a.c -- Extract?  (Y/N)\r\n)q\x03Y     1 a.c -- extracted to .\\\r\n"
+            "     1 a.c -- Extract?  (Y/N)\r\n)q\xc3\xbcY     1 a.c -- extracted to .\\\r\n"
             "     2 b.c -- Extract?  (Y/N)\r\n)n"
             "     3 c.c -- Extract?  (Y/N)\r\n)y     3 c.c -- extracted to .\\\r\n");
   EXPECT_EQ(Files(), (std::vector<std::string>{"a.c", "c.c", "three.nms"}));
@@ -333,35 +336,96 @@ TEST_F(Terminal, AHangupIgnoredFromTheStartStaysIgnored) {
                 {"0.c", kLargeTextSize}, {"1.c", kLargeTextSize}, {"2.c", kLargeTextSize}}));
 }
 
-// A stored path is shown at a terminal with '?' for each byte that would act
-// on it; the same run redirected keeps every byte.
-TEST_F(Terminal, StoredPathsCannotActOnTheScreen) {
+// Stored names, one for each kind of character that would not show as
+// itself on a terminal (each shown as one '?'), and look-alikes that stay.
+struct ShownName {
+  std::string stored;
+  std::string shown;
+};
+const ShownName kShownNames[] = {
+    {"c0\r                  same y.c", "c0?                  same y.c"},
+    {"esc\x1b]0;owned\a\x1b[2J.c", "esc?]0;owned??[2J.c"},
+    {"del\x7f.c", "del?.c"},
+    {"raw\x9b"
+     "31m.c",
+     "raw?31m.c"},
+    {"raw\x80\x9f.c", "raw??.c"},
+    {"nel\xc2\x85.c", "nel?.c"},
+    {"csi\xc2\x9b"
+     "31m.c",
+     "csi?31m.c"},
+    {"osc\xc2\x9d"
+     "0;x.c",
+     "osc?0;x.c"},
+    {"alm\xd8\x9c.c", "alm?.c"},
+    {"zwsp\xe2\x80\x8b.c", "zwsp?.c"},
+    {"rlm\xe2\x80\x8f.c", "rlm?.c"},
+    {"lre\xe2\x80\xaa.c", "lre?.c"},
+    {"bidi\xe2\x80\xae"
+     "c.exe",
+     "bidi?c.exe"},
+    {"wj\xe2\x81\xa0\xe2\x81\xa4.c", "wj??.c"},
+    {"iso\xe2\x81\xa6x\xe2\x81\xa9.c", "iso?x?.c"},
+    {"bom\xef\xbb\xbf.c", "bom?.c"},
+    {"tag\xf3\xa0\x80\x81\xf3\xa0\x81\xbf.c", "tag??.c"},
+    {"\xc3\xbc.c", "\xc3\xbc.c"},
+    {"\xe6\x97\xa5\xe6\x9c\xac.h", "\xe6\x97\xa5\xe6\x9c\xac.h"},
+    {"latin\xfc.c", "latin\xfc.c"},
+};
+
+// Every stored name is shown at a terminal with '?' for each character that
+// would act on it or hide; each stream is judged on its own, and a stream
+// redirected keeps every byte.
+TEST_F(Terminal, StoredNamesCannotActOnTheScreenOrHide) {
   if (OnWindowsLane()) GTEST_SKIP() << "Wine's console redraws its screen in its own way";
-  const std::string hostile = "x.c\r                  same y.c\x1b]0;owned\a\x1b[2J\x7f";
-  const std::string shown = "x.c?                  same y.c?]0;owned??[2J?";
-  WriteNms("hostile.nms", {{hostile, "text"}});
+  std::vector<nmstest::Source> sources;
+  for (const ShownName& name : kShownNames) sources.push_back({name.stored, "text"});
+  WriteNms("names.nms", sources);
+  const std::string errors = (folder_ / "errors").string();
   const std::string bar = "------ --------------------------------------\r\n";
 
-  Start({"list", "hostile.nms"});
+  // Standard output alone at the terminal.
+  std::string list = "Bytes  Pathname\r\n" + bar;
+  std::string compare;
+  std::string extract = "Bytes  Filename\r\n" + bar;
+  for (const ShownName& name : kShownNames) {
+    list += "     4 " + name.shown + "\r\n";
+    compare += "  FILE/PATH_NOT_FOUND! " + name.shown + "\r\n";
+    extract += "     4 " + name.shown + " -- extracted to out?[m/\r\n";
+  }
+  Start({"list", "names.nms"}, {"", errors, false});
   EXPECT_EQ(Finish(), 0);
-  EXPECT_EQ(ScreenAfterBanner(), "Bytes  Pathname\r\n" + bar + "     4 " + shown + "\r\n");
-
-  Start({"compare", "hostile.nms"});
+  EXPECT_EQ(Screen(), list);
+  Start({"compare", "names.nms"}, {"", errors, false});
   EXPECT_EQ(Finish(), 0);
-  EXPECT_EQ(ScreenAfterBanner(), "  FILE/PATH_NOT_FOUND! " + shown + "\r\n");
-
+  EXPECT_EQ(Screen(), compare);
   std::filesystem::create_directory(folder_ / "out\x1b[m");
-  Start({"extract", "hostile.nms", "/prompt", "/OutDir=out\x1b[m/"});
-  WaitFor("Extract?");
-  Type("y");
+  Start({"extract", "names.nms", "/OutDir=out\x1b[m/"}, {"", errors, false});
   EXPECT_EQ(Finish(), 0);
-  EXPECT_EQ(ScreenAfterBanner(), "Bytes  Filename\r\n" + bar + "     4 " + shown +
-                                     " -- Extract?  (Y/N)\r\n)y     4 " + shown +
-                                     " -- extracted to out?[m/\r\n");
-  EXPECT_TRUE(Exists("out\x1b[m/" + hostile));
+  EXPECT_EQ(Screen(), extract);
 
-  const Outcome redirected = Quarrow({"list", "hostile.nms"});
-  EXPECT_NE(redirected.out.find("     4 " + hostile + "\n"), std::string::npos) << redirected.out;
+  // The prompt's stream alone at the terminal; the log keeps every byte.
+  std::filesystem::create_directory(folder_ / "out");
+  Start({"extract", "names.nms", "/Prompt", "/OutDir=out/"},
+        {(folder_ / "log").string(), "", false});
+  std::string prompts;
+  std::string log = "Bytes  Filename\n------ --------------------------------------\n";
+  for (const ShownName& name : kShownNames) {
+    const std::string prompt = "     4 " + name.shown + " -- Extract?  (Y/N)\r\n)";
+    WaitFor(prompt);
+    Type("y");
+    prompts += prompt + "y";
+    log += "     4 " + name.stored + " -- extracted to out/\n";
+  }
+  EXPECT_EQ(Finish(), 0);
+  EXPECT_EQ(ScreenAfterBanner(), prompts);
+  EXPECT_EQ(Read("log"), log);
+  for (const ShownName& name : kShownNames) EXPECT_EQ(Read("out/" + name.stored), "text");
+
+  std::string listed;
+  for (const ShownName& name : kShownNames) listed += "     4 " + name.stored + "\n";
+  const Outcome redirected = Quarrow({"list", "names.nms"});
+  EXPECT_EQ(redirected.out.substr(redirected.out.find("     4 ")), listed);
 }
 
 // The Windows build reads key-down events from its console and echoes their
