@@ -1,6 +1,8 @@
 #include "app/report.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -55,9 +57,10 @@ constexpr CodePoints kNotShownAsThemselves[] = {
 };
 
 bool ShowsAsItself(char32_t codePoint) {
-  for (const CodePoints& range : kNotShownAsThemselves)
-    if (codePoint >= range.first && codePoint <= range.last) return false;
-  return true;
+  return std::none_of(std::begin(kNotShownAsThemselves), std::end(kNotShownAsThemselves),
+                      [codePoint](const CodePoints& range) {
+                        return codePoint >= range.first && codePoint <= range.last;
+                      });
 }
 
 // The length of the well-formed UTF-8 character that `text` starts with, and

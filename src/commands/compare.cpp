@@ -67,7 +67,7 @@ bool ReadAndCompare(platform::FileHandle file, const char* path, std::uint32_t s
 }  // namespace
 
 CompareResult CompareWithDisk(const char* path, std::uint32_t size, const char* text) {
-  const platform::FileHandle file = platform::OpenForReading(path);
+  const platform::FileHandle file = platform::OpenStoredFile(path);
   if (file == platform::kNoFile) {
     const app::SysErrorText error;
     if (platform::IsNotFoundError(error.code)) return NotFound;

@@ -25,6 +25,14 @@ extern const std::string_view kProgramPathSeparators;
 // length work, here and in every call that takes one.
 FileHandle OpenForReading(const std::string& path);
 
+// Opens, as OpenForReading does, a file whose path a .nms file stores. On
+// Windows a stored path that names no file on a disk is never opened: a
+// device (by the rule for new file names, in any folder: NUL, CON, COM1.txt,
+// "src\\aux .h"), the device namespace (\\.\, \??\, and \\?\ other than
+// \\?\X:\ and \\?\UNC\), and the pipe and mailslot shares of any host. Such a
+// path, and a handle that is not a file on a disk, gives "file not found".
+FileHandle OpenStoredFile(const std::string& path);
+
 // Creates the file `directory` + `name` (the directory is a plain prefix) for
 // writing, exclusively: anything already at the path (a file, a directory, a
 // link of any kind) makes it fail, as does a missing directory. Same failure

@@ -126,6 +126,8 @@ class SignalsHeld {
   ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
   SignalsHeld(const SignalsHeld&) = delete;
   SignalsHeld& operator=(const SignalsHeld&) = delete;
+  SignalsHeld(SignalsHeld&&) = delete;
+  SignalsHeld& operator=(SignalsHeld&&) = delete;
 
  private:
   sigset_t previous_{};
@@ -199,6 +201,10 @@ FileHandle OpenForReading(const std::string& path) {
   gOpenedInfo = info;
   return fd;
 }
+
+// Every path is a file's here: a FIFO or a device opens without blocking and
+// is decided by its size.
+FileHandle OpenStoredFile(const std::string& path) { return OpenForReading(path); }
 
 FileHandle CreateNew(const std::string& directory, std::string_view name) {
   HandleEndingSignals();

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <iterator>
 
@@ -84,19 +85,91 @@ char UpperAscii(char letter) {
   return letter >= 'a' && letter <= 'z' ? static_cast<char>(letter - 'a' + 'A') : letter;
 }
 
+bool SameLetters(std::string_view text, std::string_view upper) {
+  return text.size() == upper.size() &&
+         std::equal(text.begin(), text.end(), upper.begin(),
+                    [](char c, char u) { return UpperAscii(c) == u; });
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
 // The reserved device names of Windows 10, which reserves them with any
-// extension and with blanks before it: CON, CON.c and "CON .c" all open the
-// console. Windows 11 reserves fewer; one .nms file gives one result on both.
+// extension, with blanks before it, and with colons after the name or before
+// the extension: CON, CON.c, "CON .c" and CON: all open the console.
+// Windows 11 reserves fewer; one .nms file gives one result on both. The one
+// rule for new names and for stored paths.
 bool IsDeviceName(std::string_view name) {
-  std::string stem(name.substr(0, name.find('.')));
-  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-  std::transform(stem.begin(), stem.end(), stem.begin(), UpperAscii);
+  while (!name.empty() && name.back() == ':') name.remove_suffix(1);
+  std::string_view stem = name.substr(0, name.find('.'));
+  if (!stem.empty() && stem.back() == ':') stem.remove_suffix(1);
+  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
   constexpr std::string_view kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  if (std::find(std::begin(kDevices), std::end(kDevices), stem) != std::end(kDevices)) return true;
-  if (stem.size() != 4 || (stem.rfind("COM", 0) != 0 && stem.rfind("LPT", 0) != 0)) return false;
+  if (std::any_of(std::begin(kDevices), std::end(kDevices),
+                  [stem](std::string_view device) { return SameLetters(stem, device); }))
+    return true;
+  if (stem.size() != 4 ||
+      !(SameLetters(stem.substr(0, 3), "COM") || SameLetters(stem.substr(0, 3), "LPT")))
+    return false;
   // Digits 1-9, and the superscripts 1, 2 and 3 of the ANSI code page.
   const char digit = stem[3];
   return (digit >= '1' && digit <= '9') || digit == '\xB9' || digit == '\xB2' || digit == '\xB3';
+}
+
+// The last component of a stored path, where Windows looks for a device
+// name: after the last separator, or after a drive's colon (C:NUL).
+std::string_view LastComponent(std::string_view path) {
+  const auto separator = path.find_last_of("\\/");
+  if (separator != std::string_view::npos) return path.substr(separator + 1);
+  if (path.size() >= 2 && path[1] == ':') return path.substr(2);
+  return path;
+}
+
+// \\.\ (either slash), \??\, and \\?\ other than a drive's or a share's path.
+bool InDeviceNamespace(std::string_view path) {
+  if (path.substr(0, 4) == "\\??\\") return true;  // passed to the system as it is
+  if (path.size() < 4 || !IsSeparator(path[0]) || !IsSeparator(path[1]) ||
+      (path[2] != '.' && path[2] != '?') || !IsSeparator(path[3]))
+    return false;
+  if (path[2] == '.') return true;
+  const std::string_view rest = path.substr(4);
+  const bool drive = rest.size() >= 3 && std::isalpha(static_cast<unsigned char>(rest[0])) &&
+                     rest[1] == ':' && IsSeparator(rest[2]);
+  const bool share =
+      rest.size() >= 4 && SameLetters(rest.substr(0, 3), "UNC") && IsSeparator(rest[3]);
+  return !drive && !share;
+}
+
+// \\host\pipe\... and \\?\UNC\host\pipe\..., or mailslot, in any letter
+// case; Windows drops trailing dots and blanks from the share's name.
+bool OnPipeOrMailslotShare(std::string_view path) {
+  std::string_view rest;
+  const bool verbatimShare = path.size() >= 8 && IsSeparator(path[0]) && IsSeparator(path[1]) &&
+                             path[2] == '?' && IsSeparator(path[3]) &&
+                             SameLetters(path.substr(4, 3), "UNC") && IsSeparator(path[7]);
+  if (verbatimShare)
+    rest = path.substr(8);
+  else if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]))
+    rest = path.substr(2);
+  else
+    return false;
+  const auto hostEnd = rest.find_first_of("\\/");
+  if (hostEnd == std::string_view::npos) return false;
+  std::string_view share = rest.substr(hostEnd);
+  while (!share.empty() && IsSeparator(share.front())) share.remove_prefix(1);
+  share = share.substr(0, share.find_first_of("\\/"));
+  while (!share.empty() && (share.back() == '.' || share.back() == ' ')) share.remove_suffix(1);
+  return SameLetters(share, "PIPE") || SameLetters(share, "MAILSLOT");
+}
+
+// A stored path that can name no source file on a disk.
+bool NamesNoDiskFile(std::string_view path) {
+  return IsDeviceName(LastComponent(path)) || InDeviceNamespace(path) ||
+         OnPipeOrMailslotShare(path);
+}
+
+FileHandle NotFound() {
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  return kNoFile;
 }
 
 // A name that Windows creates as a plain file of exactly that name, in the
@@ -152,6 +225,18 @@ constexpr std::size_t kLargestWritePiece = std::size_t{1} << 20;
 
 FileHandle OpenForReading(const std::string& path) {
   return Ours(CreateFileAnyLength(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+}
+
+FileHandle OpenStoredFile(const std::string& path) {
+  if (NamesNoDiskFile(path)) return NotFound();
+  const HANDLE file = CreateFileAnyLength(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  if (file == INVALID_HANDLE_VALUE) return kNoFile;
+  // A second guard: whatever the path, only a file on a disk is read.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return NotFound();
+  }
+  return Ours(file);
 }
 
 FileHandle CreateNew(const std::string& directory, std::string_view name) {

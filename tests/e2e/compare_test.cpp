@@ -210,5 +210,75 @@ TEST_F(Compare, APathThroughAFileIsNotFound) {
                 Line("FILE/PATH_NOT_FOUND!", "tree\\src\\same.c\\inner.c"), 0);
 }
 
+// Stored paths that can name no source file on Windows: a device in any
+// folder, the device namespace, the pipe and mailslot shares of any host.
+// They are never opened there (the pipe's server could act as the user, a
+// device could block or touch hardware); Linux has no such names.
+const char* const kNoDiskFiles[] = {"NUL",
+                                    "AUX",
+                                    "COM1.txt",
+                                    "src\\NUL .txt",
+                                    "CON",
+                                    "CONIN$",
+                                    "CONOUT$",
+                                    "nul:",
+                                    "C:NUL",
+                                    "src/aux.c.h",
+                                    "prn.",
+                                    "Lpt\xB9.log",
+                                    "com9 .c",
+                                    "d:\\x\\Con:.c",
+                                    "\\\\.\\NUL",
+                                    "\\\\.\\PhysicalDrive0",
+                                    "//./nul",
+                                    "\\\\.\\C:\\x.c",
+                                    "\\\\?\\GLOBALROOT\\Device\\Null",
+                                    "//?/GLOBALROOT/Device/Null",
+                                    "\\??\\GLOBALROOT\\Device\\Null",
+                                    "\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\x.c",
+                                    "\\\\.\\pipe\\quarrow",
+                                    "\\\\localhost\\pipe\\quarrow",
+                                    "\\\\localhost\\PIPE.\\x",
+                                    "//localhost//pipe/x",
+                                    "\\\\?\\UNC\\localhost\\pipe\\x",
+                                    "//?/unc/localhost/Pipe/x",
+                                    "\\\\localhost\\MailSlot\\x"};
+
+TEST_F(Compare, DevicesPipesAndTheDeviceNamespaceAreNotFoundAndNeverOpened) {
+  std::vector<nmstest::Source> sources;
+  std::string report;
+  std::string warnings;
+  for (const char* path : kNoDiskFiles) {
+    sources.push_back({path, "x"});
+    report += Line("FILE/PATH_NOT_FOUND!", path);
+    warnings +=
+        std::string("WARNING -- file '") + path + "' not found, so it too might be different\n";
+  }
+  // Look-alikes that are files, and a file after them all.
+  Write("console.c", "1");
+  Write("com10.c", "2");
+  sources.insert(sources.end(),
+                 {{"console.c", "1"}, {"com10.c", "2"}, {"tree\\src\\same.c", "int same;\n"}});
+  report += Line("same", "console.c") + Line("same", "com10.c") + Line("same", "tree\\src\\same.c");
+  if (OnWindowsLane()) {
+    // The same file through the \\?\ form, on Wine's drive for the root.
+    std::string verbatim = "\\\\?\\Z:" + folder_.string() + "/tree/src/same.c";
+    std::replace(verbatim.begin(), verbatim.end(), '/', '\\');
+    sources.push_back({verbatim, "int same;\n"});
+    report += Line("same", verbatim);
+  }
+  WriteNms("devices.nms", sources);
+  ExpectOutcome(Quarrow({"compare", "devices.nms"}), report, 0);
+  std::filesystem::create_directory(folder_ / "out");
+  ExpectOutcome(Quarrow({"extract", "devices.nms", "/Different", "/OutDir=out\\"}),
+                "Bytes  Filename\n------ --------------------------------------\n" + warnings, 0);
+
+  if (!OnWindowsLane()) return;
+  // The only files asked for are the .nms file and the files that exist.
+  EXPECT_EQ(FilesOpenedUnderWine({"compare", "devices.nms"}),
+            (std::vector<std::string>{"devices.nms", "console.c", "com10.c", "tree\\src\\same.c",
+                                      sources.back().path}));
+}
+
 }  // namespace
 }  // namespace e2e

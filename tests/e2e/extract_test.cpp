@@ -110,6 +110,15 @@ TEST_F(Extract, NamesWindowsWouldAlterAreRefusedThereAndKeptOnLinux) {
     }
     EXPECT_EQ(Files(), (std::vector<std::string>{"app.nms", "one.nms"}));
   }
+  // Refused before any call: the program asks for nothing but its .nms file.
+  if (OnWindowsLane()) {
+    for (const char* stored : kRefusedOnWindows) {
+      SCOPED_TRACE(stored);
+      WriteNms("one.nms", {{stored, "x"}});
+      EXPECT_EQ(FilesOpenedUnderWine({"extract", "one.nms", "/OutDir="}),
+                std::vector<std::string>{"one.nms"});
+    }
+  }
   const char* const prefix = std::getenv("WINEPREFIX");
   const std::string driveC = std::string(prefix != nullptr ? prefix : "") + "/drive_c/";
   EXPECT_FALSE(std::filesystem::exists(driveC + "evil.c"));

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -56,6 +57,26 @@ Outcome Scratch::Quarrow(const std::vector<std::string>& arguments) {
 Outcome Scratch::QuarrowWithInput(const std::vector<std::string>& arguments,
                                   const std::string& input, bool mergeStreams) {
   return RunProgram({arguments, folder_.string(), input, mergeStreams});
+}
+
+std::vector<std::string> Scratch::FilesOpenedUnderWine(const std::vector<std::string>& arguments) {
+  setenv("WINEDEBUG", "+relay", 1);
+  const Outcome traced = Quarrow(arguments);
+  setenv("WINEDEBUG", "-all", 1);
+  // Lines such as: 0024:Call KERNEL32.CreateFileA(0021fb10 "a\\\\b.c",80000000,...),
+  // with a string's backslashes doubled.
+  std::vector<std::string> opened;
+  const std::string call = "Call KERNEL32.CreateFile";
+  for (auto at = traced.err.find(call); at != std::string::npos;
+       at = traced.err.find(call, at + 1)) {
+    const auto open = traced.err.find('"', at) + 1;
+    std::string name = traced.err.substr(open, traced.err.find("\",", open) - open);
+    for (auto doubled = name.find("\\\\"); doubled != std::string::npos;
+         doubled = name.find("\\\\", doubled + 1))
+      name.erase(doubled, 1);
+    opened.push_back(name);
+  }
+  return opened;
 }
 
 std::string OnLane(const std::string& text) {

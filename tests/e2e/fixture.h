@@ -29,6 +29,10 @@ class Scratch : public ::testing::Test {
   Outcome QuarrowWithInput(const std::vector<std::string>& arguments, const std::string& input,
                            bool mergeStreams = false);
 
+  // Windows lane: every path the program asks CreateFile for, in order, as
+  // Wine's trace of the program's calls into the system shows them.
+  std::vector<std::string> FilesOpenedUnderWine(const std::vector<std::string>& arguments);
+
   std::filesystem::path folder_;
 };
 
