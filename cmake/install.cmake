@@ -18,9 +18,10 @@ set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
   # The zip a Windows user unpacks: the program with its text files beside
-  # it, those with CR LF line ends, as Notepad users expect.
+  # it (a README of its own, for cmd.exe and PowerShell), those with CR LF
+  # line ends, as Notepad users expect.
   install(TARGETS quarrow RUNTIME DESTINATION .)
-  foreach(text README.md:README.txt LICENSE:LICENSE.txt)
+  foreach(text packaging/windows/README.txt:README.txt LICENSE:LICENSE.txt)
     string(REPLACE ":" ";" names ${text})
     list(GET names 0 source)
     list(GET names 1 target)
@@ -54,6 +55,9 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Read when the package is made: without dpkg-shlibdeps, CPack would make a
+  # package that declares no dependencies at all.
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/package-checks.cmake)
 endif()
 
 include(CPack)

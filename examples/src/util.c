@@ -1,0 +1,3 @@
+#include "../include/util.h"
+
+int twice(int n) { return 2 * n; }
