@@ -38,7 +38,9 @@ namespace posix {
 
 const SystemCalls& RealCalls() {
   static const SystemCalls real = {
-      [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
+      [](int folder, const char* path, int flags, mode_t mode) {
+        return ::openat(folder, path, flags, mode);
+      },
       ::linkat,
       ::write,
       ::close,
@@ -75,12 +77,17 @@ bool EndsTheProcess(int signal_number) {
 
 // What a signal that ends the process must put right before it does: the
 // terminal's mode during a key read, and a new file standing under its name
-// before it is whole. These change only while all signals are blocked.
+// before it is whole (only where the file system has no unnamed files).
+// What the handler reads changes only while all signals are blocked.
 int gTerminalFd = -1;  // during a key read
 struct termios gSavedMode {};
 int gFdInProgress = -1;
 std::string gNameInProgress;             // where the new file is, or goes once whole
-volatile sig_atomic_t gRemoveOnEnd = 0;  // the name holds the file in progress
+bool gUnnamed = false;                   // written without a name, named by FinishNew
+int gFolderInProgress = -1;              // where FinishNew names it
+std::string gLeafInProgress;             // and under what name
+bool gNamed = false;                     // the name holds the file in progress
+volatile sig_atomic_t gRemoveOnEnd = 0;  // and a signal must remove it (no unnamed files here)
 
 extern "C" void PutRightAndDie(int signal_number) {
   if (gTerminalFd >= 0) tcsetattr(gTerminalFd, TCSANOW, &gSavedMode);
@@ -133,10 +140,17 @@ class SignalsHeld {
   sigset_t previous_{};
 };
 
-std::string DirectoryOf(const std::string& path) {
-  const auto lastSlash = path.rfind('/');
-  if (lastSlash == std::string::npos) return ".";
-  return lastSlash == 0 ? "/" : path.substr(0, lastSlash);
+// The folder new files go into, opened once for the run (the output folder
+// is one prefix): each file then costs no walk of the folder's path.
+// -1 when it cannot be opened, with the reason in errno.
+int OpenFolder(const std::string& path) {
+  static std::string openedPath;
+  static int opened = -1;
+  if (opened >= 0 && path == openedPath) return opened;
+  if (opened >= 0) Calls().close(opened);
+  openedPath = path;
+  opened = Calls().openat(AT_FDCWD, path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+  return opened;
 }
 
 // The file systems that cannot hold a file without a name answer so.
@@ -144,18 +158,19 @@ bool UnnamedFilesRefused(int error) {
   return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
 }
 
-// Gives the unnamed file its name. linkat never replaces what is there. The
-// /proc road is open to every user; AT_EMPTY_PATH, for a system without
-// /proc, needs a privilege.
-bool NameUnnamedFile(int fd, const std::string& name) {
+// Gives the unnamed file its name in the folder. linkat never replaces what
+// is there. Naming the open file itself (AT_EMPTY_PATH) is the short way,
+// refused to ordinary users before Linux 6.10; naming it through /proc is
+// open to every user. The first refusal settles the road for the run.
+bool NameUnnamedFile(int fd, int folder, const std::string& name) {
+  static bool shortWayRefused = false;
+  if (!shortWayRefused) {
+    if (Calls().linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+    if (errno != ENOENT) return false;
+    shortWayRefused = true;
+  }
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  if (Calls().linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
-    return true;
-  const int error = errno;
-  if (error != ENOENT) return false;
-  if (Calls().linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) return true;
-  errno = error;
-  return false;
+  return Calls().linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
 }  // namespace
@@ -179,8 +194,8 @@ bool Stat(FileHandle file, struct stat& info) {
 
 FileHandle OpenForReading(const std::string& path) {
   // O_NONBLOCK so that opening a FIFO with no writer cannot hang the run.
-  const int fd =
-      Calls().open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
+  const int fd = Calls().openat(AT_FDCWD, NativePath(path).c_str(),
+                                O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
   if (fd < 0) return kNoFile;
   struct stat info {};
   if (fstat(fd, &info) != 0) {
@@ -209,44 +224,75 @@ FileHandle OpenStoredFile(const std::string& path) { return OpenForReading(path)
 FileHandle CreateNew(const std::string& directory, std::string_view name) {
   HandleEndingSignals();
   std::string path = NativePath(directory + std::string(name));
+  const auto lastSlash = path.rfind('/');
+  const std::string folderPath = lastSlash == std::string::npos ? "."
+                                 : lastSlash == 0               ? "/"
+                                                                : path.substr(0, lastSlash);
+  std::string leaf = lastSlash == std::string::npos ? path : path.substr(lastSlash + 1);
+  const int folder = OpenFolder(folderPath);
+  if (folder < 0) return kNoFile;
   // Every name that POSIX allows is kept. Anything at the name, even a
-  // dangling link, is refused before a byte is written.
+  // dangling link, is refused before a byte is written; a path that ends in
+  // a slash names the folder itself.
   struct stat existing {};
-  if (lstat(path.c_str(), &existing) == 0) {
+  if (leaf.empty() || fstatat(folder, leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
     errno = EEXIST;
     return kNoFile;
   }
   if (errno != ENOENT) return kNoFile;
 
-  const SignalsHeld held;
-  int fd = Calls().open(DirectoryOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-  const bool unnamed = fd >= 0;
-  if (!unnamed && UnnamedFilesRefused(errno)) {
-    // O_EXCL with O_CREAT never follows a link at the path, dangling or not,
-    // and always makes a regular file.
-    fd = Calls().open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
-                      0666);
+  // Written without a name, a file cannot be left behind by any end of the
+  // process, so there is nothing for a signal to put right.
+  int fd = Calls().openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd >= 0 || !UnnamedFilesRefused(errno)) {
+    if (fd < 0) return kNoFile;
+    gFdInProgress = fd;
+    gUnnamed = true;
+    gFolderInProgress = folder;
+    gLeafInProgress = std::move(leaf);
+    gNameInProgress = std::move(path);  // the signal handler leaves it alone
+    return fd;
   }
+  // Made, and marked for removal, with no signal in between. O_EXCL with
+  // O_CREAT never follows a link at the path, dangling or not, and always
+  // makes a regular file.
+  const SignalsHeld held;
+  fd = Calls().openat(folder, leaf.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
   if (fd < 0) return kNoFile;  // errno is the open's; SignalsHeld keeps it
   gFdInProgress = fd;
+  gUnnamed = false;
+  gNamed = true;
   gNameInProgress = std::move(path);
-  gRemoveOnEnd = unnamed ? 0 : 1;
+  gRemoveOnEnd = 1;
   return fd;
 }
 
-Finish FinishNew(FileHandle file) {
-  // Named, closed and kept with no signal in between: a finished file stays.
-  const SignalsHeld held;
-  if (gRemoveOnEnd == 0) {
-    if (!NameUnnamedFile(Fd(file), gNameInProgress)) return Finish::NameTaken;
-    gRemoveOnEnd = 1;
-  }
-  const bool closed = Calls().close(Fd(file)) == 0;
+namespace {
+
+Finish CloseNew(int fd) {
+  const bool closed = Calls().close(fd) == 0;
   const int error = errno;
   gFdInProgress = -1;  // Linux frees the descriptor either way
-  if (closed) gRemoveOnEnd = 0;
+  if (closed) {
+    gNamed = false;
+    gRemoveOnEnd = 0;
+  }
   errno = error;
   return closed ? Finish::Kept : Finish::CloseFailed;
+}
+
+}  // namespace
+
+Finish FinishNew(FileHandle file) {
+  if (gUnnamed) {
+    if (!NameUnnamedFile(Fd(file), gFolderInProgress, gLeafInProgress)) return Finish::NameTaken;
+    gNamed = true;  // whole: a signal from here on leaves it, a failed close does not
+    return CloseNew(Fd(file));
+  }
+  // Closed and kept with no signal in between: a finished file stays.
+  const SignalsHeld held;
+  return CloseNew(Fd(file));
 }
 
 void DiscardNew() {
@@ -255,7 +301,8 @@ void DiscardNew() {
     const SignalsHeld held;
     if (gFdInProgress >= 0) Calls().close(gFdInProgress);  // an unnamed file vanishes
     gFdInProgress = -1;
-    if (gRemoveOnEnd != 0) Calls().unlink(gNameInProgress.c_str());
+    if (gNamed) Calls().unlink(gNameInProgress.c_str());
+    gNamed = false;
     gRemoveOnEnd = 0;
   }
   errno = saved;
@@ -344,7 +391,8 @@ namespace {
 // The terminal the keys come from: the controlling terminal, whatever
 // standard input is. -1 without one.
 int KeyTerminal() {
-  static const int terminal = Calls().open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC, 0);
+  static const int terminal =
+      Calls().openat(AT_FDCWD, "/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC, 0);
   return terminal;
 }
 

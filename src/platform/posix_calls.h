@@ -11,7 +11,7 @@
 namespace platform::posix {
 
 struct SystemCalls {
-  int (*open)(const char* path, int flags, mode_t mode);
+  int (*openat)(int folder, const char* path, int flags, mode_t mode);
   int (*linkat)(int fromDirectory, const char* from, int toDirectory, const char* to, int flags);
   ssize_t (*write)(int fd, const void* data, std::size_t size);
   int (*close)(int fd);

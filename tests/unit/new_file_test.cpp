@@ -39,12 +39,12 @@ int gUnnamedRefusal = 0;
 
 bool OpensForWriting(int flags) { return (flags & O_ACCMODE) == O_WRONLY; }
 
-int OpenNoting(const char* path, int flags, mode_t mode) {
+int OpenNoting(int folder, const char* path, int flags, mode_t mode) {
   if (OpensForWriting(flags) && (flags & O_TMPFILE) == O_TMPFILE && gUnnamedRefusal != 0) {
     errno = gUnnamedRefusal;
     return -1;
   }
-  const int fd = RealCalls().open(path, flags, mode);
+  const int fd = RealCalls().openat(folder, path, flags, mode);
   if (OpensForWriting(flags)) gNewFile = fd;
   return fd;
 }
@@ -84,7 +84,18 @@ ssize_t WriteThenTerminated(int fd, const void* data, std::size_t size) {
 // Another program takes the name between the check and the naming.
 int LinkAfterSomeoneElse(int fromDirectory, const char* from, int toDirectory, const char* to,
                          int flags) {
-  std::ofstream(to) << "theirs";
+  const int theirs = RealCalls().openat(toDirectory, to, O_WRONLY | O_CREAT | O_EXCL, 0644);
+  RealCalls().write(theirs, "theirs", 6);
+  RealCalls().close(theirs);
+  return RealCalls().linkat(fromDirectory, from, toDirectory, to, flags);
+}
+// Linux before 6.10 lets only a privileged user name an open file itself.
+int LinkOnlyThroughProc(int fromDirectory, const char* from, int toDirectory, const char* to,
+                        int flags) {
+  if ((flags & AT_EMPTY_PATH) != 0) {
+    errno = ENOENT;
+    return -1;
+  }
   return RealCalls().linkat(fromDirectory, from, toDirectory, to, flags);
 }
 
@@ -108,6 +119,8 @@ const std::vector<Row>& Rows() {
       {"a write interrupted by a signal goes on", [] { Calls().write = WriteInterruptedOnce; },
        Written(), 0, kText},
       {"short writes go on", [] { Calls().write = WriteThreeBytesAtATime; }, Written(), 0, kText},
+      {"an ordinary user on an older system names the file through /proc",
+       [] { Calls().linkat = LinkOnlyThroughProc; }, Written(), 0, kText, true},
       {"a write that moves nothing fails", [] { Calls().write = WriteNothing; },
        Failed("5. (Input/output error)", "writing"), 1, ""},
       {"a write that fails", [] { Calls().write = WriteOutOfSpace; },
@@ -144,7 +157,7 @@ class NewFile : public ::testing::Test {
       const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       dup2(out, STDOUT_FILENO);
       if (chdir((folder_ / "out").c_str()) != 0) _exit(99);
-      Calls().open = OpenNoting;
+      Calls().openat = OpenNoting;
       inject();
       std::vector<std::string> words = {"quarrow", "extract", "../one.nms", "/OutDir="};
       std::vector<char*> argv;
