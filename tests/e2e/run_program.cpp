@@ -97,13 +97,18 @@ Outcome RunProgram(const Run& run) {
   command.push_back(program);
   command.insert(command.end(), run.arguments.begin(), run.arguments.end());
   Outcome outcome = Spawn(command, run);
-  // Now and then, under load, Wine fails to start a program at all: not even
-  // the banner, which the program writes first, comes out. Such a run says
-  // nothing of the program, so it is made again.
-  for (int retry = 0; retry < 2 && OnWindowsLane() && outcome.out.empty() && outcome.err.empty() &&
-                      !run.mergeStreams;
-       ++retry) {
-    std::fprintf(stderr, "wine started nothing (status %d); running again\n", outcome.status);
+  // Now and then, under load, Wine fails to start a program at all (not
+  // even the banner, which the program writes first, comes out), or its
+  // loader fails an assertion of its own as the process ends. Such a run
+  // says nothing of the program, so it is made again.
+  const auto wineFailed = [&run](const Outcome& made) {
+    return OnWindowsLane() &&
+           ((made.out.empty() && made.err.empty() && !run.mergeStreams) ||
+            (made.status == 127 &&
+             made.err.find("Inconsistency detected by ld.so") != std::string::npos));
+  };
+  for (int retry = 0; retry < 2 && wineFailed(outcome); ++retry) {
+    std::fprintf(stderr, "wine failed on its own (status %d); running again\n", outcome.status);
     outcome = Spawn(command, run);
   }
   return outcome;
