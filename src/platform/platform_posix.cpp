@@ -44,7 +44,7 @@ const SystemCalls& RealCalls() {
       ::linkat,
       ::write,
       ::close,
-      ::unlink,
+      ::unlinkat,
   };
   return real;
 }
@@ -82,16 +82,15 @@ bool EndsTheProcess(int signal_number) {
 int gTerminalFd = -1;  // during a key read
 struct termios gSavedMode {};
 int gFdInProgress = -1;
-std::string gNameInProgress;             // where the new file is, or goes once whole
+int gFolderInProgress = -1;              // the folder of the new file
+std::string gNameInProgress;             // and its name there, now or once whole
 bool gUnnamed = false;                   // written without a name, named by FinishNew
-int gFolderInProgress = -1;              // where FinishNew names it
-std::string gLeafInProgress;             // and under what name
 bool gNamed = false;                     // the name holds the file in progress
 volatile sig_atomic_t gRemoveOnEnd = 0;  // and a signal must remove it (no unnamed files here)
 
 extern "C" void PutRightAndDie(int signal_number) {
   if (gTerminalFd >= 0) tcsetattr(gTerminalFd, TCSANOW, &gSavedMode);
-  if (gRemoveOnEnd != 0) Calls().unlink(gNameInProgress.c_str());
+  if (gRemoveOnEnd != 0) Calls().unlinkat(gFolderInProgress, gNameInProgress.c_str(), 0);
   ::signal(signal_number, SIG_DFL);
   raise(signal_number);  // delivered, by default, once the handler returns
 }
@@ -223,7 +222,7 @@ FileHandle OpenStoredFile(const std::string& path) { return OpenForReading(path)
 
 FileHandle CreateNew(const std::string& directory, std::string_view name) {
   HandleEndingSignals();
-  std::string path = NativePath(directory + std::string(name));
+  const std::string path = NativePath(directory + std::string(name));
   const auto lastSlash = path.rfind('/');
   const std::string folderPath = lastSlash == std::string::npos ? "."
                                  : lastSlash == 0               ? "/"
@@ -244,13 +243,12 @@ FileHandle CreateNew(const std::string& directory, std::string_view name) {
   // Written without a name, a file cannot be left behind by any end of the
   // process, so there is nothing for a signal to put right.
   int fd = Calls().openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-  if (fd >= 0 || !UnnamedFilesRefused(errno)) {
-    if (fd < 0) return kNoFile;
+  if (fd < 0 && !UnnamedFilesRefused(errno)) return kNoFile;
+  if (fd >= 0) {
     gFdInProgress = fd;
     gUnnamed = true;
     gFolderInProgress = folder;
-    gLeafInProgress = std::move(leaf);
-    gNameInProgress = std::move(path);  // the signal handler leaves it alone
+    gNameInProgress = std::move(leaf);  // the signal handler leaves it alone
     return fd;
   }
   // Made, and marked for removal, with no signal in between. O_EXCL with
@@ -263,7 +261,8 @@ FileHandle CreateNew(const std::string& directory, std::string_view name) {
   gFdInProgress = fd;
   gUnnamed = false;
   gNamed = true;
-  gNameInProgress = std::move(path);
+  gFolderInProgress = folder;
+  gNameInProgress = std::move(leaf);
   gRemoveOnEnd = 1;
   return fd;
 }
@@ -286,7 +285,7 @@ Finish CloseNew(int fd) {
 
 Finish FinishNew(FileHandle file) {
   if (gUnnamed) {
-    if (!NameUnnamedFile(Fd(file), gFolderInProgress, gLeafInProgress)) return Finish::NameTaken;
+    if (!NameUnnamedFile(Fd(file), gFolderInProgress, gNameInProgress)) return Finish::NameTaken;
     gNamed = true;  // whole: a signal from here on leaves it, a failed close does not
     return CloseNew(Fd(file));
   }
@@ -301,7 +300,7 @@ void DiscardNew() {
     const SignalsHeld held;
     if (gFdInProgress >= 0) Calls().close(gFdInProgress);  // an unnamed file vanishes
     gFdInProgress = -1;
-    if (gNamed) Calls().unlink(gNameInProgress.c_str());
+    if (gNamed) Calls().unlinkat(gFolderInProgress, gNameInProgress.c_str(), 0);
     gNamed = false;
     gRemoveOnEnd = 0;
   }

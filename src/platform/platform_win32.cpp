@@ -124,6 +124,12 @@ std::string_view LastComponent(std::string_view path) {
   return path;
 }
 
+// \\?\UNC\ (either slash): the verbatim form of a path on a share.
+bool StartsAsVerbatimShare(std::string_view path) {
+  return path.size() >= 8 && IsSeparator(path[0]) && IsSeparator(path[1]) && path[2] == '?' &&
+         IsSeparator(path[3]) && SameLetters(path.substr(4, 3), "UNC") && IsSeparator(path[7]);
+}
+
 // \\.\ (either slash), \??\, and \\?\ other than a drive's or a share's path.
 bool InDeviceNamespace(std::string_view path) {
   if (path.substr(0, 4) == "\\??\\") return true;  // passed to the system as it is
@@ -134,19 +140,14 @@ bool InDeviceNamespace(std::string_view path) {
   const std::string_view rest = path.substr(4);
   const bool drive = rest.size() >= 3 && std::isalpha(static_cast<unsigned char>(rest[0])) &&
                      rest[1] == ':' && IsSeparator(rest[2]);
-  const bool share =
-      rest.size() >= 4 && SameLetters(rest.substr(0, 3), "UNC") && IsSeparator(rest[3]);
-  return !drive && !share;
+  return !drive && !StartsAsVerbatimShare(path);
 }
 
 // \\host\pipe\... and \\?\UNC\host\pipe\..., or mailslot, in any letter
 // case; Windows drops trailing dots and blanks from the share's name.
 bool OnPipeOrMailslotShare(std::string_view path) {
   std::string_view rest;
-  const bool verbatimShare = path.size() >= 8 && IsSeparator(path[0]) && IsSeparator(path[1]) &&
-                             path[2] == '?' && IsSeparator(path[3]) &&
-                             SameLetters(path.substr(4, 3), "UNC") && IsSeparator(path[7]);
-  if (verbatimShare)
+  if (StartsAsVerbatimShare(path))
     rest = path.substr(8);
   else if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]))
     rest = path.substr(2);

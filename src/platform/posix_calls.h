@@ -15,7 +15,7 @@ struct SystemCalls {
   int (*linkat)(int fromDirectory, const char* from, int toDirectory, const char* to, int flags);
   ssize_t (*write)(int fd, const void* data, std::size_t size);
   int (*close)(int fd);
-  int (*unlink)(const char* path);
+  int (*unlinkat)(int folder, const char* path, int flags);
 };
 
 // The table the layer calls through; tests replace entries of it.
