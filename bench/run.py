@@ -31,7 +31,7 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build", "release")
 QUARROW = os.path.join(BUILD, "quarrow")
-NMSPACK = os.path.join(BUILD, "tests", "support", "nmspack")
+NMSPACK = os.path.join(BUILD, "tools", "nmspack", "nmspack")
 WORK = os.path.join(BUILD, "bench")  # inputs, on disk, warm in the page cache
 FLOOR = os.path.join(WORK, "floor")
 TARGETS = {"list / floor": 1.1, "compare / floor": 1.1, "extract / tar": 1.0}

@@ -6,7 +6,8 @@
 
 #include "app/report.h"
 #include "commands/commands.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/terminal.h"
 
 namespace app {
 

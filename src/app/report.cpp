@@ -6,7 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/terminal.h"
 
 namespace app {
 

@@ -8,7 +8,9 @@
 #include "app/report.h"
 #include "commands/commands.h"
 #include "nmsfile/nmsfile.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/new_files.h"
+#include "platform/terminal.h"
 #include "switches/switches.h"
 
 namespace commands {

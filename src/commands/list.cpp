@@ -5,7 +5,7 @@
 #include "app/report.h"
 #include "commands/commands.h"
 #include "nmsfile/nmsfile.h"
-#include "platform/platform.h"
+#include "platform/terminal.h"
 
 namespace commands {
 

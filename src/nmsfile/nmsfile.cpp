@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/report.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace nms {
 

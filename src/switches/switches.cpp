@@ -6,7 +6,7 @@
 
 #include "app/entry.h"
 #include "app/report.h"
-#include "platform/platform.h"
+#include "platform/terminal.h"
 
 namespace switches {
 

@@ -87,12 +87,9 @@ TEST_F(Extract, StoredNamesCannotLeadOutsideTheOutputFolder) {
 // character it forbids, trailing dots or blanks it drops) are refused there
 // before anything is opened; Linux keeps every name it allows.
 TEST_F(Extract, NamesWindowsWouldAlterAreRefusedThereAndKeptOnLinux) {
-  const char* const kRefusedOnWindows[] = {
-      "C:evil.c",     "src\\nul",   "src\\NUL.c", "src\\nul .c", "src\\main.c.",
-      "src\\main.c ", "...",        "src\\CON",   "COM1.c",      "lpt9.h",
-      "com\xB9.c",    "LPT\xB3",    "CONIN$",     "conout$.txt", "aux.h",
-      "Prn",          "a.c:stream", "a<b",        "a>b",         "a\"b",
-      "a|b",          "a?b",        "a*b",        "tab\tname",   "x\x1fy"};
+  // One for each rule; the rules' tables are the unit tests'.
+  const char* const kRefusedOnWindows[] = {"src\\NUL.c", "C:evil.c",     "a.c:stream",  "a|b",
+                                           "tab\tname",  "src\\main.c.", "src\\main.c "};
   for (const char* stored : kRefusedOnWindows) {
     SCOPED_TRACE(stored);
     const std::string name = std::string(stored).substr(std::string(stored).find_last_of('\\') + 1);

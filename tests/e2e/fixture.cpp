@@ -38,8 +38,8 @@ bool Scratch::Exists(const std::string& path) const {
   return std::filesystem::exists(std::filesystem::symlink_status(folder_ / path));
 }
 
-void Scratch::WriteNms(const std::string& path, const std::vector<nmstest::Source>& sources) {
-  Write(path, nmstest::BuildNms(sources));
+void Scratch::WriteNms(const std::string& path, const std::vector<nmswriter::Source>& sources) {
+  Write(path, nmswriter::BuildNms(sources));
 }
 
 std::vector<std::string> Scratch::Files() const {

@@ -22,7 +22,7 @@ class Scratch : public ::testing::Test {
   void Write(const std::string& path, const std::string& contents);
   std::string Read(const std::string& path) const;
   bool Exists(const std::string& path) const;
-  void WriteNms(const std::string& path, const std::vector<nmstest::Source>& sources);
+  void WriteNms(const std::string& path, const std::vector<nmswriter::Source>& sources);
   std::vector<std::string> Files() const;  // every regular file, sorted
 
   Outcome Quarrow(const std::vector<std::string>& arguments);

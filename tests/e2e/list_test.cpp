@@ -53,7 +53,7 @@ TEST_F(List, FilesThatCannotBeOpenedAreReportedWithTheSystemError) {
 
 TEST_F(List, AFileOver4GiBIsASizeFailureNeverTruncated) {
   // Cut to 32 bits its size would be that of the valid image at its start.
-  const std::string image = nmstest::BuildNms({{"a.c", "a"}});
+  const std::string image = nmswriter::BuildNms({{"a.c", "a"}});
   Write("huge.nms", image);
   std::filesystem::resize_file(folder_ / "huge.nms", (std::uintmax_t{1} << 32) + image.size());
   ExpectOutcome(Quarrow({"list", "huge.nms"}), "Error getting .nms file size", 1);

@@ -16,13 +16,13 @@ void Save(const std::string& folder, const std::string& name, const std::string&
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   const std::string folder = argv[1];
-  Save(folder, "empty-table.nms", nmstest::BuildNms({}));
-  Save(folder, "one.nms", nmstest::BuildNms({{"a.c", "int a;\n"}}));
+  Save(folder, "empty-table.nms", nmswriter::BuildNms({}));
+  Save(folder, "one.nms", nmswriter::BuildNms({{"a.c", "int a;\n"}}));
   Save(folder, "mixed.nms",
-       nmstest::BuildNms({{"..\\src\\a.c", "a\r\nb\r\n"},
-                          {"empty.h", ""},
-                          {".\\b.c", std::string(300, 'b')},
-                          {"d:\\src\\c.c", "c"}}));
+       nmswriter::BuildNms({{"..\\src\\a.c", "a\r\nb\r\n"},
+                            {"empty.h", ""},
+                            {".\\b.c", std::string(300, 'b')},
+                            {"d:\\src\\c.c", "c"}}));
   int number = 0;
   for (const nmstest::BadImage& bad : nmstest::BadImages())
     Save(folder, "bad-" + std::to_string(++number) + ".nms", bad.image);

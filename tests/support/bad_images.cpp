@@ -6,6 +6,14 @@
 
 namespace nmstest {
 
+using nmswriter::BuildNms;
+using nmswriter::kEntryPathIndex;
+using nmswriter::kEntryTextOffset;
+using nmswriter::kEntryTextSize;
+using nmswriter::Layout;
+using nmswriter::Put32;
+using nmswriter::Source;
+
 namespace {
 
 const std::vector<Source> kSources = {

@@ -1,5 +1,5 @@
 // The roads of a new file that the system will not take on cue: calls under
-// the POSIX layer fail, or are interrupted, through its table of calls. Each
+// the Linux layer fail, or are interrupted, through its table of calls. Each
 // row runs a whole extract in a child process, with the real code above the
 // replaced call, and looks at the message, the status and the folder.
 #include <fcntl.h>
@@ -21,13 +21,13 @@
 
 #include "app/entry.h"
 #include "nms_writer.h"
-#include "platform/posix_calls.h"
+#include "platform/linux_calls.h"
 #include "unwinding_end.h"
 
 namespace {
 
-using platform::posix::Calls;
-using platform::posix::RealCalls;
+using platform::linux_calls::Calls;
+using platform::linux_calls::RealCalls;
 
 const std::string kHeadings = "Bytes  Filename\n------ --------------------------------------\n";
 const std::string kText = "int main(void) { return 0; }\n";  // 29 bytes, written as a.c
@@ -143,7 +143,7 @@ class NewFile : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     folder_ = pattern;
     std::ofstream(folder_ / "one.nms", std::ios::binary)
-        << nmstest::BuildNms({{"src\\a.c", kText}});
+        << nmswriter::BuildNms({{"src\\a.c", kText}});
   }
   void TearDown() override { std::filesystem::remove_all(folder_); }
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/entry.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace {
 

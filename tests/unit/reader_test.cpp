@@ -10,9 +10,9 @@
 
 namespace {
 
-using nmstest::BuildNms;
-using nmstest::Layout;
-using nmstest::Put32;
+using nmswriter::BuildNms;
+using nmswriter::Layout;
+using nmswriter::Put32;
 
 struct Visit {
   std::string path;
@@ -71,8 +71,8 @@ TEST(Reader, BaseDirectoryPrefixesOnlyPathsThatStartWithAFullStop) {
 TEST(Reader, EntriesWithoutTextAreNeverChecked) {
   Layout at;
   std::string image = BuildNms({{"a.c", "a"}, {"gone.c", ""}}, &at);
-  Put32(image, at.Entry(1) + nmstest::kEntryPathIndex, 0xFFFFFFFF);
-  Put32(image, at.Entry(1) + nmstest::kEntryTextOffset, 0xFFFFFFFF);
+  Put32(image, at.Entry(1) + nmswriter::kEntryPathIndex, 0xFFFFFFFF);
+  Put32(image, at.Entry(1) + nmswriter::kEntryTextOffset, 0xFFFFFFFF);
   EXPECT_EQ(Walk(image), (std::vector<Visit>{{"a.c", "a"}}));
 }
 
@@ -80,7 +80,7 @@ TEST(Reader, TextEndingExactlyAtTheEndOfTheFileIsValid) {
   Layout at;
   std::string image = BuildNms({{"a.c", "abc"}}, &at);
   image += "xyz";
-  Put32(image, at.Entry(0) + nmstest::kEntryTextOffset,
+  Put32(image, at.Entry(0) + nmswriter::kEntryTextOffset,
         static_cast<std::uint32_t>(image.size() - 3 - at.textPool));
   EXPECT_EQ(Walk(image), (std::vector<Visit>{{"a.c", "xyz"}}));
 }

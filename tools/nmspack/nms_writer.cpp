@@ -3,7 +3,7 @@
 #include <map>
 #include <string_view>
 
-namespace nmstest {
+namespace nmswriter {
 
 namespace {
 
@@ -112,4 +112,4 @@ std::string BuildNms(const std::vector<Source>& sources, Layout* layout) {
   return image;
 }
 
-}  // namespace nmstest
+}  // namespace nmswriter

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace nmstest {
+namespace nmswriter {
 
 struct Source {
   std::string path;  // as stored, with backslashes
@@ -44,4 +44,4 @@ std::string BuildNms(const std::vector<Source>& sources, Layout* layout = nullpt
 void Put32(std::string& image, std::size_t offset, std::uint32_t value);
 std::uint32_t Get32(const std::string& image, std::size_t offset);
 
-}  // namespace nmstest
+}  // namespace nmswriter

@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     for (std::string line; std::getline(list, line);)
       if (!line.empty()) paths.push_back(line);
   }
-  std::vector<nmstest::Source> sources;
+  std::vector<nmswriter::Source> sources;
   for (const std::string& path : paths) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     std::replace(stored.begin(), stored.end(), '/', '\\');
     sources.push_back({stored, text.str()});
   }
-  const std::string image = nmstest::BuildNms(sources);
+  const std::string image = nmswriter::BuildNms(sources);
   std::ofstream out(argv[1], std::ios::binary);
   out.write(image.data(), static_cast<std::streamsize>(image.size()));
   return out ? 0 : 1;

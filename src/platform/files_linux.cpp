@@ -1,0 +1,132 @@
+// Reading files on Linux.
+#include "platform/files_linux.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/files.h"
+#include "platform/linux_calls.h"
+
+namespace platform {
+
+const std::string_view kProgramPathSeparators = "\\/";
+
+namespace {
+
+using linux_calls::Calls;
+using linux_files::Fd;
+using linux_files::NativePath;
+
+// What the open of the file last opened for reading found, so that asking
+// its size or kind costs no second call (one a file, for a tree of them).
+int gOpenedFd = -1;
+struct stat gOpenedInfo {};
+
+bool Stat(FileHandle file, struct stat& info) {
+  if (Fd(file) == gOpenedFd) {
+    info = gOpenedInfo;
+    return true;
+  }
+  return Calls().fstat(Fd(file), &info) == 0;
+}
+
+}  // namespace
+
+FileHandle OpenForReading(const std::string& path) {
+  // O_NONBLOCK so that opening a FIFO with no writer cannot hang the run.
+  const int fd = Calls().openat(AT_FDCWD, NativePath(path).c_str(),
+                                O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
+  if (fd < 0) return kNoFile;
+  struct stat info {};
+  if (Calls().fstat(fd, &info) != 0) {
+    const int saved = errno;
+    Calls().close(fd);
+    errno = saved;
+    return kNoFile;
+  }
+  if (S_ISDIR(info.st_mode)) {  // Windows refuses to open a directory as a file.
+    Calls().close(fd);
+    errno = EISDIR;
+    return kNoFile;
+  }
+  // Reads of a FIFO must wait for its writer, so blocking mode comes back.
+  // (For other files the flag changes nothing, and costs two calls a file.)
+  if (S_ISFIFO(info.st_mode))
+    Calls().fcntl(fd, F_SETFL, Calls().fcntl(fd, F_GETFL, 0) & ~O_NONBLOCK);
+  gOpenedFd = fd;
+  gOpenedInfo = info;
+  return fd;
+}
+
+// Every path is a file's here: a FIFO or a device opens without blocking and
+// is decided by its size.
+FileHandle OpenStoredFile(const std::string& path) { return OpenForReading(path); }
+
+std::optional<std::uint64_t> FileSize(FileHandle file) {
+  struct stat info {};
+  if (!Stat(file, info)) return std::nullopt;
+  if (!S_ISREG(info.st_mode)) return 0;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+bool IsPipe(FileHandle file) {
+  struct stat info {};
+  return Stat(file, info) && S_ISFIFO(info.st_mode);
+}
+
+bool ReadExactly(FileHandle file, void* buffer, std::size_t size) {
+  auto* next = static_cast<char*>(buffer);
+  while (size > 0) {
+    const ssize_t got = Calls().read(Fd(file), next, size);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) {  // The file ended early: no system error to report.
+      errno = 0;
+      return false;
+    }
+    next += got;
+    size -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+std::optional<std::size_t> ReadSome(FileHandle file, void* buffer, std::size_t capacity) {
+  for (;;) {
+    const ssize_t got = Calls().read(Fd(file), buffer, capacity);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno != EINTR) return std::nullopt;
+  }
+}
+
+void Close(FileHandle file) {
+  if (Fd(file) == gOpenedFd) gOpenedFd = -1;
+  Calls().close(Fd(file));
+}
+
+std::uint32_t LastErrorCode() { return static_cast<std::uint32_t>(errno); }
+
+std::string ErrorMessage(std::uint32_t code) {
+  const char* text = strerrordesc_np(static_cast<int>(code));
+  return text == nullptr ? std::string() : std::string(text);
+}
+
+bool IsNotFoundError(std::uint32_t code) {
+  return code == static_cast<std::uint32_t>(ENOENT) || code == static_cast<std::uint32_t>(ENOTDIR);
+}
+
+void* AllocateBlock(std::size_t size) {
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  if (size < kHugePage) return std::malloc(size == 0 ? 1 : size);
+  const std::size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
+  if (rounded < size) return nullptr;
+  void* block = std::aligned_alloc(kHugePage, rounded);
+  if (block != nullptr) Calls().madvise(block, rounded, MADV_HUGEPAGE);
+  return block;
+}
+
+}  // namespace platform

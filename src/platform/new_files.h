@@ -1,0 +1,54 @@
+// What the program needs from the system to write new files: made
+// exclusively, written whole, and never standing under their names before
+// they are whole. One implementation file per system (new_files_linux.cpp,
+// new_files_win32.cpp) keeps this contract.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "platform/files.h"
+
+namespace platform {
+
+// Creates the file `directory` + `name` (the directory is a plain prefix) for
+// writing, exclusively: anything already at the path (a file, a directory, a
+// link of any kind) makes it fail, as does a missing directory. On failure
+// returns kNoFile with the reason in LastErrorCode(). `name` comes from an
+// untrusted file: where the system would make of it something other than a
+// plain file of exactly that name (on Windows: a device, a stream, a name on
+// another drive, trailing dots or blanks dropped), it is refused with the
+// system's invalid-name error before anything is opened.
+//
+// The new file is in progress until FinishNew keeps it, one file at a time,
+// and it never stands whole-looking under its name before then:
+// - on Linux it is written without a name and named only when complete, so
+//   whatever ends the process first (any signal, a crash, a file-size limit)
+//   leaves nothing under the name; where the file system cannot hold a file
+//   without a name, it is created under its name and every signal that ends
+//   the process removes it first;
+// - on Windows, Ctrl+C, Ctrl+Break and closing the console remove it first.
+FileHandle CreateNew(const std::string& directory, std::string_view name);
+
+// Writes all `size` bytes to the file in progress, continuing over short
+// writes. False on failure, and when a call moves no bytes at all.
+bool WriteAll(FileHandle file, const void* data, std::size_t size);
+
+// How keeping the file in progress ended.
+enum class Finish {
+  Kept,         // closed, whole, under its name
+  CloseFailed,  // the close reported an error (a write the system had deferred)
+  NameTaken,    // something took the name after CreateNew looked (EEXIST)
+};
+
+// Closes the file in progress and keeps it under its name; never replaces
+// anything. On failure the reason is in LastErrorCode() and the file is still
+// in progress, for DiscardNew.
+Finish FinishNew(FileHandle file);
+
+// Removes the file in progress after a failed write, close or naming,
+// closing it first if it is still open. The last error code is kept.
+void DiscardNew();
+
+}  // namespace platform

@@ -1,0 +1,114 @@
+// New files on Windows: refused when Windows would make of the name
+// something other than a plain file, and removed by a console event that
+// ends the run before they are whole.
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "platform/endings.h"
+#include "platform/files_win32.h"
+#include "platform/new_files.h"
+#include "platform/windows_names.h"
+
+namespace platform {
+
+namespace {
+
+using win32_files::CreateFileAnyLength;
+using win32_files::DeleteFileAnyLength;
+using win32_files::Ours;
+using win32_files::Win;
+
+// The new file being written; changes, and is written to, only while
+// endings are held, so a console event finds it between two pieces of a
+// write.
+HANDLE gHandleInProgress = INVALID_HANDLE_VALUE;
+std::string gPathInProgress;
+bool gFileInProgress = false;
+
+void RemoveFileInProgress() {
+  if (gHandleInProgress != INVALID_HANDLE_VALUE) CloseHandle(gHandleInProgress);
+  if (gFileInProgress) DeleteFileAnyLength(gPathInProgress);
+}
+
+FileHandle RefuseName() {
+  SetLastError(ERROR_INVALID_NAME);
+  return kNoFile;
+}
+
+// Writes go in pieces short enough that a console event, which waits for
+// the one under way, is handled at once.
+constexpr std::size_t kLargestWritePiece = std::size_t{1} << 20;
+
+}  // namespace
+
+FileHandle CreateNew(const std::string& directory, std::string_view name) {
+  if (!windows_names::IsPlainFileName(name)) return RefuseName();
+  endings::PutRightOnEnding(endings::Job::NewFile, RemoveFileInProgress);
+  std::string path = directory + std::string(name);
+  HANDLE file = INVALID_HANDLE_VALUE;
+  bool onDisk = false;
+  {
+    const endings::Held held;
+    file = CreateFileAnyLength(path, GENERIC_WRITE, 0, CREATE_NEW);
+    // A second guard: whatever the name, only a file on a disk is written to.
+    onDisk = file != INVALID_HANDLE_VALUE && GetFileType(file) == FILE_TYPE_DISK;
+    if (onDisk) {
+      gHandleInProgress = file;
+      gPathInProgress = std::move(path);
+      gFileInProgress = true;
+    }
+  }
+  if (file == INVALID_HANDLE_VALUE) return kNoFile;
+  if (!onDisk) {
+    CloseHandle(file);
+    return RefuseName();
+  }
+  return Ours(file);
+}
+
+bool WriteAll(FileHandle file, const void* data, std::size_t size) {
+  const auto* next = static_cast<const char*>(data);
+  while (size > 0) {
+    DWORD put = 0;
+    BOOL written = FALSE;
+    {
+      const endings::Held held;
+      written = WriteFile(Win(file), next, static_cast<DWORD>(std::min(size, kLargestWritePiece)),
+                          &put, nullptr);
+    }
+    if (!written || put == 0) return false;
+    next += put;
+    size -= put;
+  }
+  return true;
+}
+
+Finish FinishNew(FileHandle file) {
+  bool closed = false;
+  DWORD error = 0;
+  {
+    const endings::Held held;
+    closed = CloseHandle(Win(file)) != 0;
+    error = GetLastError();
+    gHandleInProgress = INVALID_HANDLE_VALUE;
+    if (closed) gFileInProgress = false;
+  }
+  SetLastError(error);
+  return closed ? Finish::Kept : Finish::CloseFailed;
+}
+
+void DiscardNew() {
+  const DWORD saved = GetLastError();
+  {
+    const endings::Held held;
+    RemoveFileInProgress();
+    gHandleInProgress = INVALID_HANDLE_VALUE;
+    gFileInProgress = false;
+  }
+  SetLastError(saved);
+}
+
+}  // namespace platform

@@ -1,0 +1,193 @@
+// The terminal on Linux: what each stream shows, and the prompt's keys read
+// in raw mode from the controlling terminal.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "platform/endings.h"
+#include "platform/linux_calls.h"
+#include "platform/terminal.h"
+
+namespace platform {
+
+namespace {
+
+using linux_calls::Calls;
+
+// The terminal's mode before a key read, which an ending must give back
+// while the read waits. Changes only while endings are held.
+int gTerminalFd = -1;  // during a key read
+struct termios gSavedMode {};
+
+void RestoreTerminal() {
+  if (gTerminalFd >= 0) Calls().tcsetattr(gTerminalFd, TCSANOW, &gSavedMode);
+}
+
+// The terminal the keys come from: the controlling terminal, whatever
+// standard input is. -1 without one.
+int KeyTerminal() {
+  static const int terminal =
+      Calls().openat(AT_FDCWD, "/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC, 0);
+  return terminal;
+}
+
+std::optional<std::string> ReadStandardInputByte() {
+  char key = 0;
+  for (;;) {
+    const ssize_t got = Calls().read(STDIN_FILENO, &key, 1);
+    if (got == 1) return std::string(1, key);
+    if (got < 0 && errno == EINTR) continue;
+    return std::nullopt;
+  }
+}
+
+// The bytes of one key arrive together; a byte that arrives later than this
+// after the first belongs to the next key.
+constexpr int kKeyBytesWithinMs = 100;
+
+// Bytes of the terminal, one at a time, with one byte of look-ahead.
+class KeyBytes {
+ public:
+  explicit KeyBytes(int terminal) : terminal_(terminal) {}
+
+  // The next byte; waits for ever for the first of a key, a short while for
+  // the others. nullopt when none came, or the input has ended.
+  std::optional<unsigned char> Next(bool firstOfKey) {
+    if (held_) return std::exchange(held_, std::nullopt);
+    if (!firstOfKey) {
+      struct pollfd ready {
+        terminal_, POLLIN, 0
+      };
+      int waiting = 0;
+      do {
+        waiting = Calls().poll(&ready, 1, kKeyBytesWithinMs);
+      } while (waiting < 0 && errno == EINTR);
+      if (waiting <= 0) return std::nullopt;
+    }
+    unsigned char byte = 0;
+    ssize_t got = 0;
+    do {
+      got = Calls().read(terminal_, &byte, 1);
+    } while (got < 0 && errno == EINTR);
+    if (got != 1) return std::nullopt;
+    return byte;
+  }
+
+  void PutBack(unsigned char byte) { held_ = byte; }
+
+ private:
+  int terminal_;
+  static inline std::optional<unsigned char> held_;  // kept from one key to the next
+};
+
+// The rest of an escape sequence, as terminals send for arrow, function and
+// Alt keys: ESC [ parameters final (and the Linux console's ESC [ [ A),
+// ESC O x, or ESC x.
+void SkipEscapeSequence(KeyBytes& bytes) {
+  const auto introducer = bytes.Next(false);
+  if (!introducer) return;  // the Escape key alone
+  if (*introducer == 'O') {
+    bytes.Next(false);
+    return;
+  }
+  if (*introducer != '[') return;
+  for (bool first = true;; first = false) {
+    const auto byte = bytes.Next(false);
+    if (!byte) return;
+    if (first && *byte == '[') continue;         // ESC [ [ A: one more byte, the final
+    if (*byte >= 0x40 && *byte <= 0x7E) return;  // the final byte
+  }
+}
+
+// How many bytes follow a UTF-8 lead byte; 0 when it leads no character.
+int ContinuationBytes(unsigned char lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) return 1;
+  if (lead >= 0xE0 && lead <= 0xEF) return 2;
+  if (lead >= 0xF0 && lead <= 0xF4) return 3;
+  return 0;
+}
+
+// One key: an escape sequence gives no character; a UTF-8 lead byte brings
+// the bytes of its character; a stray byte of a character is none.
+std::optional<std::string> ReadOneKey(KeyBytes& bytes) {
+  const auto first = bytes.Next(true);
+  if (!first) return std::nullopt;
+  if (*first == 0x1B) {
+    SkipEscapeSequence(bytes);
+    return std::string();
+  }
+  if (*first < 0x80) return std::string(1, static_cast<char>(*first));
+  std::string character(1, static_cast<char>(*first));
+  for (int more = ContinuationBytes(*first); more > 0; --more) {
+    const auto next = bytes.Next(false);
+    if (!next) return std::string();
+    if ((*next & 0xC0) != 0x80) {
+      bytes.PutBack(*next);
+      return std::string();
+    }
+    character += static_cast<char>(*next);
+  }
+  return ContinuationBytes(*first) == 0 ? std::string() : character;
+}
+
+// Reads one key in raw mode (no line editing, no echo; of the signal keys
+// only quit is left, so Ctrl+C is an ordinary key and Ctrl+\ ends the run),
+// and restores the previous mode, also when a signal ends the run.
+std::optional<std::string> ReadTerminalKey(int terminal) {
+  endings::PutRightOnEnding(endings::Job::Terminal, RestoreTerminal);
+  struct termios saved {};
+  if (Calls().tcgetattr(terminal, &saved) != 0) return std::nullopt;
+  struct termios raw = saved;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+  raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
+  raw.c_cc[VINTR] = _POSIX_VDISABLE;
+  raw.c_cc[VSUSP] = _POSIX_VDISABLE;
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+
+  {
+    const endings::Held held;
+    gSavedMode = saved;
+    gTerminalFd = terminal;
+  }
+
+  std::optional<std::string> key;
+  if (Calls().tcsetattr(terminal, TCSANOW, &raw) == 0) {
+    KeyBytes bytes(terminal);
+    key = ReadOneKey(bytes);
+    Calls().tcsetattr(terminal, TCSANOW, &saved);
+  }
+  gTerminalFd = -1;
+  return key;
+}
+
+}  // namespace
+
+Screen ScreenOf(Stream stream) {
+  switch (stream) {
+    case Stream::Output:
+      return Calls().isatty(STDOUT_FILENO) == 1 ? Screen::Utf8 : Screen::None;
+    case Stream::Error:
+      return Calls().isatty(STDERR_FILENO) == 1 ? Screen::Utf8 : Screen::None;
+    case Stream::Keys:
+      break;
+  }
+  return KeyTerminal() >= 0 ? Screen::Utf8 : Screen::None;
+}
+
+std::optional<std::string> ReadKey() {
+  const int terminal = KeyTerminal();
+  if (terminal < 0) return ReadStandardInputByte();
+  return ReadTerminalKey(terminal);
+}
+
+void EchoKey(std::string_view key) {
+  const int terminal = KeyTerminal();
+  if (terminal >= 0) (void)!Calls().write(terminal, key.data(), key.size());
+}
+
+}  // namespace platform

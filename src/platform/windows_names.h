@@ -1,0 +1,29 @@
+// Windows' rules for names, as plain functions over the stored bytes: which
+// stored paths name no file on a disk, and which new file names Windows would
+// create as something else. The Windows layer applies them; they are built on
+// every system so that they are tested on every build.
+#pragma once
+
+#include <string_view>
+
+namespace platform::windows_names {
+
+// The reserved device names of Windows 10, which reserves them with any
+// extension, with blanks before it, and with colons after the name or before
+// the extension: CON, CON.c, "CON .c" and CON: all open the console; also
+// COM1-9 and LPT1-9 with the superscript digits 1, 2 and 3 of the ANSI code
+// page. Windows 11 reserves fewer; one .nms file gives one result on both.
+bool IsDeviceName(std::string_view name);
+
+// A stored path that can name no source file on a disk: a device name as its
+// last component (after the last separator, or after a drive's colon), the
+// device namespace (\\.\, \??\, and \\?\ other than \\?\X:\ and \\?\UNC\),
+// or the pipe and mailslot shares of any host.
+bool NamesNoDiskFile(std::string_view path);
+
+// A name that Windows creates as a plain file of exactly that name, in the
+// directory given: no device, no stream or drive behind a colon, no other
+// character Windows forbids, nothing it would drop from the end.
+bool IsPlainFileName(std::string_view name);
+
+}  // namespace platform::windows_names
