@@ -49,6 +49,8 @@ char* PieceBuffer() {
 }
 
 // Reads the whole file, which has the held size, and compares it with the text.
+// A file that ends before its size (as files of /proc and /sys do, and files
+// cut short while being read) does not hold the text: it differs.
 bool ReadAndCompare(platform::FileHandle file, const char* path, std::uint32_t size,
                     const char* text) {
   char* const buffer = PieceBuffer();
@@ -57,6 +59,7 @@ bool ReadAndCompare(platform::FileHandle file, const char* path, std::uint32_t s
     const auto piece = static_cast<std::uint32_t>(std::min<std::size_t>(size - done, kPieceSize));
     if (!platform::ReadExactly(file, buffer, piece)) {
       const app::SysErrorText error;
+      if (error.code == 0) return false;
       app::FailWithSystemError("ERROR %d. (%s) reading file '%s'\n", error, path);
     }
     same = same && std::memcmp(buffer, text + done, piece) == 0;

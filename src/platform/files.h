@@ -26,12 +26,14 @@ extern const std::string_view kProgramPathSeparators;
 // length work, here and in every call that takes one.
 FileHandle OpenForReading(const std::string& path);
 
-// Opens, as OpenForReading does, a file whose path a .nms file stores. On
-// Windows a stored path that names no file on a disk is never opened: a
-// device (by the rule for new file names, in any folder: NUL, CON, COM1.txt,
-// "src\\aux .h"), the device namespace (\\.\, \??\, and \\?\ other than
-// \\?\X:\ and \\?\UNC\), and the pipe and mailslot shares of any host. Such a
-// path, and a handle that is not a file on a disk, gives "file not found".
+// Opens, as OpenForReading does, a file whose path a .nms file stores, but
+// only a file on a disk: whatever else the path names is never opened, and
+// gives "file not found". On Linux that is anything but a regular file, after
+// links (a device, a FIFO, a socket); a directory gives the error of opening
+// one. On Windows: a device (by the rule for new file names, in any folder:
+// NUL, CON, COM1.txt, "src\\aux .h"), the device namespace (\\.\, \??\, and
+// \\?\ other than \\?\X:\ and \\?\UNC\), and the pipe and mailslot shares of
+// any host; and a handle that is not a file on a disk.
 FileHandle OpenStoredFile(const std::string& path);
 
 // The file's size in bytes; nullopt on failure (reason in LastErrorCode()).

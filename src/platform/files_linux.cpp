@@ -63,9 +63,47 @@ FileHandle OpenForReading(const std::string& path) {
   return fd;
 }
 
-// Every path is a file's here: a FIFO or a device opens without blocking and
-// is decided by its size.
-FileHandle OpenStoredFile(const std::string& path) { return OpenForReading(path); }
+// Only a regular file is opened: opening a device, a FIFO or a socket is an
+// action of its own (a watchdog arms, a tape rewinds, a FIFO's writer is
+// let go), and a stored path may come from anyone. Its object, after links,
+// is looked at without opening it; anything but a regular file or a
+// directory is not found. What was opened is looked at again, so that a
+// file swapped for something else between the two is not read either. (A
+// swap in that moment can still make the system open what it put there:
+// only a path-only descriptor reopened through /proc shuts that out, and it
+// costs about as much again as the whole read of a small file.)
+FileHandle OpenStoredFile(const std::string& path) {
+  const std::string native = NativePath(path);
+  struct stat looked {};
+  if (Calls().fstatat(AT_FDCWD, native.c_str(), &looked, 0) != 0) return kNoFile;
+  if (S_ISDIR(looked.st_mode)) {  // Windows refuses to open a directory as a file.
+    errno = EISDIR;
+    return kNoFile;
+  }
+  if (!S_ISREG(looked.st_mode)) {
+    errno = ENOENT;
+    return kNoFile;
+  }
+  const int fd =
+      Calls().openat(AT_FDCWD, native.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
+  if (fd < 0) return kNoFile;
+  struct stat opened {};
+  if (Calls().fstat(fd, &opened) != 0) {
+    const int saved = errno;
+    Calls().close(fd);
+    errno = saved;
+    return kNoFile;
+  }
+  if (!S_ISREG(opened.st_mode) || opened.st_dev != looked.st_dev ||
+      opened.st_ino != looked.st_ino) {
+    Calls().close(fd);
+    errno = ENOENT;
+    return kNoFile;
+  }
+  gOpenedFd = fd;
+  gOpenedInfo = opened;
+  return fd;
+}
 
 std::optional<std::uint64_t> FileSize(FileHandle file) {
   struct stat info {};

@@ -17,6 +17,8 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "app/entry.h"
@@ -32,8 +34,10 @@ using platform::linux_calls::RealCalls;
 const std::string kHeadings = "Bytes  Filename\n------ --------------------------------------\n";
 const std::string kText = "int main(void) { return 0; }\n";  // 29 bytes, written as a.c
 
-// The descriptor of the new file, once the program has opened it.
+// The descriptors of the new file and of the disk file compared, once the
+// program has opened them.
 int gNewFile = -1;
+int gDiskFile = -1;
 // Non-zero: how the file system refuses a file without a name.
 int gUnnamedRefusal = 0;
 
@@ -46,6 +50,7 @@ int OpenNoting(int folder, const char* path, int flags, mode_t mode) {
   }
   const int fd = RealCalls().openat(folder, path, flags, mode);
   if (OpensForWriting(flags)) gNewFile = fd;
+  if (std::string_view(path).ends_with("/a.c")) gDiskFile = fd;
   return fd;
 }
 
@@ -72,6 +77,14 @@ ssize_t WriteThreeBytesAtATime(int fd, const void* data, std::size_t size) {
 ssize_t WriteOutOfSpace(int fd, const void* data, std::size_t size) {
   if (fd != gNewFile) return RealCalls().write(fd, data, size);
   errno = ENOSPC;
+  return -1;
+}
+ssize_t ReadHalf(int fd, void* buffer, std::size_t size) {
+  return RealCalls().read(fd, buffer, fd == gDiskFile ? size / 2 : size);
+}
+ssize_t ReadFailing(int fd, void* buffer, std::size_t size) {
+  if (fd != gDiskFile) return RealCalls().read(fd, buffer, size);
+  errno = EIO;
   return -1;
 }
 // The run is ended by a signal between two pieces of the text.
@@ -147,9 +160,12 @@ class NewFile : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(folder_); }
 
-  // Runs `extract one.nms /OutDir=` in a child, in the folder, with the
-  // injection made there; returns its status and standard output.
-  std::pair<int, std::string> ExtractInChild(const std::function<void()>& inject) {
+  // Runs `extract one.nms /OutDir=` (or other words) in a child, in the
+  // folder, with the injection made there; returns its status and standard
+  // output.
+  std::pair<int, std::string> ExtractInChild(const std::function<void()>& inject,
+                                             std::vector<std::string> words = {
+                                                 "quarrow", "extract", "../one.nms", "/OutDir="}) {
     const auto outPath = folder_ / "stdout";
     std::fflush(stdout);
     const pid_t child = fork();
@@ -159,7 +175,6 @@ class NewFile : public ::testing::Test {
       if (chdir((folder_ / "out").c_str()) != 0) _exit(99);
       Calls().openat = OpenNoting;
       inject();
-      std::vector<std::string> words = {"quarrow", "extract", "../one.nms", "/OutDir="};
       std::vector<char*> argv;
       for (std::string& word : words) argv.push_back(word.data());
       argv.push_back(nullptr);
@@ -228,6 +243,18 @@ TEST_F(NewFile, AnyOtherRefusalOfAnUnnamedFileIsTheCreationsFailure) {
   EXPECT_EQ(status, 1);
   EXPECT_TRUE(std::filesystem::is_empty(folder_ / "out"));
   gUnnamedRefusal = 0;
+}
+
+// A disk file that yields less than its size differs; a failed read ends the run.
+TEST_F(NewFile, ComparedFilesThatEndEarlyDifferAndFailedReadsEndTheRun) {
+  std::filesystem::create_directories(folder_ / "out/src");
+  std::ofstream(folder_ / "out/src/a.c") << kText;
+  for (const auto& [read, out, status] :
+       {std::tuple(&ReadHalf, "             DIFFERENT src\\a.c\n", 0),
+        std::tuple(&ReadFailing, "ERROR 5. (Input/output error) reading file 'src\\a.c'\n", 1)})
+    EXPECT_EQ(ExtractInChild([read = read] { Calls().read = read; },
+                             {"quarrow", "compare", "../one.nms"}),
+              std::pair(status, std::string(out)));
 }
 
 // A finished file has the mode a plain create gives: 0666 less the umask.
