@@ -63,7 +63,7 @@ void WriteNewFile(const std::string& fileName, std::uint32_t size, const char* t
   switch (platform::FinishNew(file)) {
     case platform::Finish::Kept:
       return;
-    case platform::Finish::NameTaken:  // taken since it was created: nothing is replaced
+    case platform::Finish::NameRefused:  // taken since it was created: nothing is replaced
       FailAndDiscard(kCreateFailed, outputPath);
     case platform::Finish::CloseFailed:
       FailAndDiscard(kWriteFailed, outputPath);

@@ -1,5 +1,6 @@
-// What ends a run from outside the program's own course: the signals that
-// end a process (on Windows, the console's Ctrl+C, Ctrl+Break and close
+// What ends or pauses a run from outside the program's own course: the
+// signals that end a process, those of its own faults included, and those of
+// job control (on Windows, the console's Ctrl+C, Ctrl+Break and close
 // events). It is the one place that handles them. The jobs that leave
 // something to put right before the process ends (the terminal's mode, a new
 // file in progress) each register it here, and never meet each other. One
@@ -21,6 +22,11 @@ using PutRight = void (*)();
 // Registers the job's put-right (again: the same), and from then on handles
 // every ending. A signal ignored when the program started stays ignored.
 void PutRightOnEnding(Job job, PutRight putRight);
+
+// Registers what the job must do when job control stops the run (SIGTSTP,
+// SIGTTIN, SIGTTOU: before it stops) and continues it (SIGCONT), under the
+// same rules as a put-right. Windows has no job control: nothing to do there.
+void PutRightOnPause(Job job, PutRight beforeStop, PutRight afterContinue);
 
 // While one lives, no ending runs a put-right: a job changes the state its
 // put-right reads only while holding one. Holders nest.

@@ -42,6 +42,8 @@ void PutRightOnEnding(Job job, PutRight putRight) {
   SetConsoleCtrlHandler(PutRightAndEnd, TRUE);
 }
 
+void PutRightOnPause(Job /*job*/, PutRight /*beforeStop*/, PutRight /*afterContinue*/) {}
+
 // A critical section may be entered again by the thread that holds it.
 Held::Held() { EnterCriticalSection(Guard()); }
 Held::~Held() { LeaveCriticalSection(Guard()); }

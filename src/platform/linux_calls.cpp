@@ -24,6 +24,7 @@ const SystemCalls& RealCalls() {
       ::madvise,
       ::poll,
       ::isatty,
+      ::tcgetpgrp,
       ::tcgetattr,
       ::tcsetattr,
   };

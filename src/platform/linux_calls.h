@@ -29,6 +29,7 @@ struct SystemCalls {
   int (*madvise)(void* start, std::size_t length, int advice);
   int (*poll)(struct pollfd* fds, nfds_t count, int milliseconds);
   int (*isatty)(int fd);
+  pid_t (*tcgetpgrp)(int fd);
   int (*tcgetattr)(int fd, struct termios* mode);
   int (*tcsetattr)(int fd, int when, const struct termios* mode);
 };

@@ -26,8 +26,11 @@ namespace platform {
 // - on Linux it is written without a name and named only when complete, so
 //   whatever ends the process first (any signal, a crash, a file-size limit)
 //   leaves nothing under the name; where the file system cannot hold a file
-//   without a name, it is created under its name and every signal that ends
-//   the process removes it first;
+//   without a name, it is written under a temporary name of the program's
+//   own (quarrow-partial-PID-N.tmp, in the same folder), which every
+//   catchable signal removes, and given its real name only when complete:
+//   kill -9 or a power cut can leave that temporary file, never a partial
+//   file under a real name;
 // - on Windows, Ctrl+C, Ctrl+Break and closing the console remove it first.
 FileHandle CreateNew(const std::string& directory, std::string_view name);
 
@@ -39,7 +42,8 @@ bool WriteAll(FileHandle file, const void* data, std::size_t size);
 enum class Finish {
   Kept,         // closed, whole, under its name
   CloseFailed,  // the close reported an error (a write the system had deferred)
-  NameTaken,    // something took the name after CreateNew looked (EEXIST)
+  NameRefused,  // the name could not be given: taken since CreateNew looked
+                // (EEXIST), or refused by the file system
 };
 
 // Closes the file in progress and keeps it under its name; never replaces

@@ -1,11 +1,14 @@
-// New files on Linux: written without a name where the file system allows it
-// and named when whole; elsewhere made under their name and removed by
-// whatever ends the run first.
+// New files on Linux: written without a name where the file system allows
+// it, elsewhere under a temporary name of the program's own that whatever
+// ends the run first removes; given their real name only when whole, never
+// over anything.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>  // RENAME_NOREPLACE
 #include <string>
 #include <utility>
 
@@ -26,13 +29,13 @@ using linux_files::NativePath;
 // while endings are held.
 int gFdInProgress = -1;
 int gFolderInProgress = -1;              // the folder of the new file
-std::string gNameInProgress;             // and its name there, now or once whole
-bool gUnnamed = false;                   // written without a name, named by FinishNew
-bool gNamed = false;                     // the name holds the file in progress
-volatile sig_atomic_t gRemoveOnEnd = 0;  // and an ending must remove it (no unnamed files here)
+std::string gNameInProgress;             // and its real name there, once whole
+bool gUnnamed = false;                   // written without a name, linked by FinishNew
+std::string gOnDisk;                     // the name that holds it now, if any
+volatile sig_atomic_t gRemoveOnEnd = 0;  // and an ending must remove it (a temporary name)
 
 void RemoveFileInProgress() {
-  if (gRemoveOnEnd != 0) Calls().unlinkat(gFolderInProgress, gNameInProgress.c_str(), 0);
+  if (gRemoveOnEnd != 0) Calls().unlinkat(gFolderInProgress, gOnDisk.c_str(), 0);
 }
 
 // The folder new files go into, opened once for the run (the output folder
@@ -68,14 +71,47 @@ bool NameUnnamedFile(int fd, int folder, const std::string& name) {
   return Calls().linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
+// Where the file system cannot hold a file without a name, the text is
+// written under a name that is plainly the program's, made exclusively in
+// the output folder: all that a kill -9, a crash or a power cut can leave.
+int CreateTemporary(int folder) {
+  static unsigned serial = 0;
+  for (int tries = 0; tries < 100; ++tries) {
+    gOnDisk =
+        "quarrow-partial-" + std::to_string(getpid()) + "-" + std::to_string(++serial) + ".tmp";
+    // O_EXCL with O_CREAT never follows a link at the path, dangling or not,
+    // and always makes a regular file.
+    const int fd =
+        Calls().openat(folder, gOnDisk.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;  // EEXIST: every name tried is someone else's
+}
+
+// Gives the whole temporary file its real name, never over anything: a
+// rename that refuses to replace (vfat, CIFS and local file systems take
+// it), or, where the file system refuses that rename (NFS), a second link
+// and the temporary's removal. Where neither is taken, nothing is published
+// and the reason is the link's. The first refusal settles the road for the
+// run.
+bool PublishTemporary(int folder, const std::string& temporary, const std::string& name) {
+  static bool renameRefused = false;
+  if (!renameRefused) {
+    if (Calls().renameat2(folder, temporary.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0)
+      return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    renameRefused = true;
+  }
+  if (Calls().linkat(folder, temporary.c_str(), folder, name.c_str(), 0) != 0) return false;
+  Calls().unlinkat(folder, temporary.c_str(), 0);  // left only if this fails: whole, beside it
+  return true;
+}
+
 Finish CloseNew(int fd) {
   const bool closed = Calls().close(fd) == 0;
   const int error = errno;
   gFdInProgress = -1;  // Linux frees the descriptor either way
-  if (closed) {
-    gNamed = false;
-    gRemoveOnEnd = 0;
-  }
   errno = error;
   return closed ? Finish::Kept : Finish::CloseFailed;
 }
@@ -106,26 +142,20 @@ FileHandle CreateNew(const std::string& directory, std::string_view name) {
   // process, so there is nothing for an ending to put right.
   int fd = Calls().openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd < 0 && !UnnamedFilesRefused(errno)) return kNoFile;
-  if (fd >= 0) {
-    gFdInProgress = fd;
-    gUnnamed = true;
-    gFolderInProgress = folder;
-    gNameInProgress = std::move(leaf);  // the put-right leaves it alone
-    return fd;
+  const endings::Held held;  // made, and marked for removal, with no ending in between
+  gUnnamed = fd >= 0;
+  if (!gUnnamed) {
+    fd = CreateTemporary(folder);
+    if (fd < 0) {
+      gOnDisk.clear();
+      return kNoFile;  // errno is the open's; the holder and clear() keep it
+    }
   }
-  // Made, and marked for removal, with no ending in between. O_EXCL with
-  // O_CREAT never follows a link at the path, dangling or not, and always
-  // makes a regular file.
-  const endings::Held held;
-  fd = Calls().openat(folder, leaf.c_str(),
-                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
-  if (fd < 0) return kNoFile;  // errno is the open's; the holder keeps it
   gFdInProgress = fd;
-  gUnnamed = false;
-  gNamed = true;
   gFolderInProgress = folder;
   gNameInProgress = std::move(leaf);
-  gRemoveOnEnd = 1;
+  if (gUnnamed) gOnDisk.clear();
+  gRemoveOnEnd = gUnnamed ? 0 : 1;
   return fd;
 }
 
@@ -147,13 +177,27 @@ bool WriteAll(FileHandle file, const void* data, std::size_t size) {
 
 Finish FinishNew(FileHandle file) {
   if (gUnnamed) {
-    if (!NameUnnamedFile(Fd(file), gFolderInProgress, gNameInProgress)) return Finish::NameTaken;
-    gNamed = true;  // whole: an ending from here on leaves it, a failed close does not
-    return CloseNew(Fd(file));
+    if (!NameUnnamedFile(Fd(file), gFolderInProgress, gNameInProgress)) return Finish::NameRefused;
+    {
+      const endings::Held held;  // whole: an ending from here on leaves it, a failed close does not
+      gOnDisk = gNameInProgress;
+    }
+    const Finish closed = CloseNew(Fd(file));
+    if (closed == Finish::Kept) {
+      const endings::Held held;
+      gOnDisk.clear();
+    }
+    return closed;
   }
-  // Closed and kept with no ending in between: a finished file stays.
+  // Closed before it is published: a failed close is a failed write, and
+  // the temporary is still in progress, for DiscardNew.
+  const Finish closed = CloseNew(Fd(file));
+  if (closed != Finish::Kept) return closed;
   const endings::Held held;
-  return CloseNew(Fd(file));
+  if (!PublishTemporary(gFolderInProgress, gOnDisk, gNameInProgress)) return Finish::NameRefused;
+  gOnDisk.clear();
+  gRemoveOnEnd = 0;
+  return Finish::Kept;
 }
 
 void DiscardNew() {
@@ -162,8 +206,8 @@ void DiscardNew() {
     const endings::Held held;
     if (gFdInProgress >= 0) Calls().close(gFdInProgress);  // an unnamed file vanishes
     gFdInProgress = -1;
-    if (gNamed) Calls().unlinkat(gFolderInProgress, gNameInProgress.c_str(), 0);
-    gNamed = false;
+    if (!gOnDisk.empty()) Calls().unlinkat(gFolderInProgress, gOnDisk.c_str(), 0);
+    gOnDisk.clear();
     gRemoveOnEnd = 0;
   }
   errno = saved;

@@ -2,6 +2,7 @@
 // in raw mode from the controlling terminal.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,13 +19,29 @@ namespace {
 
 using linux_calls::Calls;
 
-// The terminal's mode before a key read, which an ending must give back
-// while the read waits. Changes only while endings are held.
+// The terminal's modes during a key read: the one before it, which an ending
+// or a stop gives back, and the prompt's raw one, which a continued run
+// takes again while the read still waits. Change only while endings are held.
 int gTerminalFd = -1;  // during a key read
 struct termios gSavedMode {};
+struct termios gRawMode {};
+volatile sig_atomic_t gRawSet = 0;  // the terminal is in the raw mode set here
 
 void RestoreTerminal() {
-  if (gTerminalFd >= 0) Calls().tcsetattr(gTerminalFd, TCSANOW, &gSavedMode);
+  if (gTerminalFd >= 0 && gRawSet != 0) Calls().tcsetattr(gTerminalFd, TCSANOW, &gSavedMode);
+  gRawSet = 0;
+}
+
+// A run continued in the foreground takes the terminal back in raw mode; in
+// the background the terminal is the shell's, and a read from it stops the
+// run again (SIGTTIN) until it is brought to the foreground.
+void TakeTerminalBack() {
+  if (gTerminalFd < 0) return;
+  if (Calls().tcgetpgrp(gTerminalFd) != getpgrp()) {
+    gRawSet = 0;
+    return;
+  }
+  gRawSet = Calls().tcsetattr(gTerminalFd, TCSANOW, &gRawMode) == 0 ? 1 : 0;
 }
 
 // The terminal the keys come from: the controlling terminal, whatever
@@ -135,10 +152,12 @@ std::optional<std::string> ReadOneKey(KeyBytes& bytes) {
 }
 
 // Reads one key in raw mode (no line editing, no echo; of the signal keys
-// only quit is left, so Ctrl+C is an ordinary key and Ctrl+\ ends the run),
-// and restores the previous mode, also when a signal ends the run.
+// only quit is left, so Ctrl+C and Ctrl+Z are ordinary keys and Ctrl+\ ends
+// the run), and restores the previous mode, also when a signal ends the run
+// or stops it; a run continued takes raw mode again.
 std::optional<std::string> ReadTerminalKey(int terminal) {
   endings::PutRightOnEnding(endings::Job::Terminal, RestoreTerminal);
+  endings::PutRightOnPause(endings::Job::Terminal, RestoreTerminal, TakeTerminalBack);
   struct termios saved {};
   if (Calls().tcgetattr(terminal, &saved) != 0) return std::nullopt;
   struct termios raw = saved;
@@ -152,15 +171,19 @@ std::optional<std::string> ReadTerminalKey(int terminal) {
   {
     const endings::Held held;
     gSavedMode = saved;
+    gRawMode = raw;
     gTerminalFd = terminal;
+    gRawSet = 1;  // from here on, an ending gives the saved mode back
   }
-
+  // Not held: in the background this stops the run (SIGTTOU) until it is
+  // brought to the foreground, rather than change the shell's terminal.
   std::optional<std::string> key;
   if (Calls().tcsetattr(terminal, TCSANOW, &raw) == 0) {
     KeyBytes bytes(terminal);
     key = ReadOneKey(bytes);
-    Calls().tcsetattr(terminal, TCSANOW, &saved);
   }
+  const endings::Held held;
+  RestoreTerminal();
   gTerminalFd = -1;
   return key;
 }

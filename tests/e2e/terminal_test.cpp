@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <map>
 
 #include "fixture.h"
@@ -27,6 +29,8 @@ struct Beside {
   std::string outputFile;
   std::string errorFile;
   bool hangupIgnored = false;
+  bool noUnnamedFiles = false;  // the output folder's file system has none
+  bool asAShellsJob = false;    // in a process group of its own, its parent in the session
 };
 
 class Terminal : public Scratch {
@@ -51,6 +55,7 @@ class Terminal : public Scratch {
     screen_.clear();
     child_ = forkpty(&terminal_, nullptr, nullptr, nullptr);
     ASSERT_GE(child_, 0);
+    if (child_ > 0) tcgetattr(terminal_, &modeBefore_);
     if (child_ == 0) {
       const struct rlimit noCoreFiles {};  // SIGQUIT would leave one in the folder
       setrlimit(RLIMIT_CORE, &noCoreFiles);
@@ -64,10 +69,54 @@ class Terminal : public Scratch {
       redirect(beside.outputFile, STDOUT_FILENO);
       redirect(beside.errorFile, STDERR_FILENO);
       if (beside.hangupIgnored) signal(SIGHUP, SIG_IGN);
+      if (beside.noUnnamedFiles) setenv("LD_PRELOAD", QUARROW_NO_UNNAMED_FILES, 1);
+      if (beside.asAShellsJob) RunAsAShellsJob(argv);
       execvp(argv[0], argv.data());
       _exit(127);
     }
   }
+
+  // As a shell with job control runs a command: in the foreground, in a
+  // process group of its own, so that stop signals stop it; this process
+  // waits for it and ends with its status.
+  [[noreturn]] static void RunAsAShellsJob(std::vector<char*>& argv) {
+    const pid_t job = fork();
+    if (job == 0) {
+      setpgid(0, 0);
+      signal(SIGTTOU, SIG_IGN);
+      tcsetpgrp(STDIN_FILENO, getpid());
+      signal(SIGTTOU, SIG_DFL);
+      execvp(argv[0], argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    while (waitpid(job, &status, 0) == job && !WIFEXITED(status) && !WIFSIGNALED(status)) {
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+  }
+
+  // Sends a signal to the terminal's foreground process group: the program.
+  void SignalTheForeground(int signal_number) { kill(-tcgetpgrp(terminal_), signal_number); }
+
+  void WaitUntilStopped() {
+    const std::string stat = "/proc/" + std::to_string(tcgetpgrp(terminal_)) + "/stat";
+    std::string state;
+    for (int tries = 0; tries < 2000 && state.find(") T ") == std::string::npos; ++tries) {
+      usleep(10000);
+      std::getline(std::ifstream(stat), state);
+    }
+    ASSERT_NE(state.find(") T "), std::string::npos) << state;
+  }
+
+  // The terminal's mode is the one it had before the program started.
+  bool ModeIsAsBefore() {
+    struct termios now {};
+    return tcgetattr(terminal_, &now) == 0 && now.c_iflag == modeBefore_.c_iflag &&
+           now.c_oflag == modeBefore_.c_oflag && now.c_lflag == modeBefore_.c_lflag &&
+           std::equal(std::begin(now.c_cc), std::end(now.c_cc), std::begin(modeBefore_.c_cc));
+  }
+  void PutTheModeBefore() { tcsetattr(terminal_, TCSANOW, &modeBefore_); }
+  struct termios modeBefore_ {};
 
   // Reads what the terminal shows until `expected` appears on the screen, as
   // sent or (for Wine's console) as text, or 20 s have passed.
@@ -215,14 +264,18 @@ TEST_F(Terminal, KeysAnswerThePromptAndOnlyPrintableOnesAreEchoed) {
 
 TEST_F(Terminal, ASignalDuringThePromptRestoresTheTerminal) {
   if (OnWindowsLane()) GTEST_SKIP() << "signals are a Linux matter";
-  Start({"extract", "three.nms", "/prompt"});
-  WaitFor("a.c -- Extract?  (Y/N)\r\n)");
-  WaitUntilRaw();
-  EXPECT_FALSE(TerminalIsCooked());  // the program waits for a key in raw mode
-  kill(child_, SIGTERM);
-  EXPECT_EQ(Finish(), 128 + SIGTERM);
-  EXPECT_TRUE(TerminalIsCooked());
-  EXPECT_FALSE(Exists("a.c"));
+  for (const int signal_number :
+       {SIGTERM, SIGHUP, SIGABRT, SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGSYS}) {
+    SCOPED_TRACE(strsignal(signal_number));
+    Start({"extract", "three.nms", "/prompt"});
+    WaitFor("a.c -- Extract?  (Y/N)\r\n)");
+    WaitUntilRaw();
+    EXPECT_FALSE(TerminalIsCooked());  // the program waits for a key in raw mode
+    kill(child_, signal_number);
+    EXPECT_EQ(Finish(), 128 + signal_number);
+    EXPECT_TRUE(ModeIsAsBefore());
+    EXPECT_FALSE(Exists("a.c"));
+  }
 
   // The quit key is the one way out of the prompt.
   Start({"extract", "three.nms", "/prompt"});
@@ -233,6 +286,38 @@ TEST_F(Terminal, ASignalDuringThePromptRestoresTheTerminal) {
   EXPECT_EQ(Finish(), 128 + SIGQUIT);
   EXPECT_TRUE(TerminalIsCooked());
   EXPECT_EQ(Files(), (std::vector<std::string>{"a.c", "three.nms"}));
+}
+
+// Stopped at the prompt and continued (kill -TSTP; or kill -STOP, after which
+// a shell puts its own mode back), the run gives the terminal back its mode
+// while stopped and takes raw mode again: one key answers without Enter,
+// Ctrl+C is an ignored key, and nothing is echoed twice.
+TEST_F(Terminal, APromptStoppedAndContinuedReadsItsKeysAsBefore) {
+  if (OnWindowsLane()) GTEST_SKIP() << "job control is a Linux matter";
+  Start({"extract", "three.nms", "/prompt"}, {"", "", false, false, true});
+  WaitFor("a.c -- Extract?  (Y/N)\r\n)");
+  WaitUntilRaw();
+  SignalTheForeground(SIGTSTP);
+  WaitUntilStopped();
+  EXPECT_TRUE(ModeIsAsBefore());
+  SignalTheForeground(SIGCONT);
+  Type("\x03y");
+  WaitFor("b.c -- Extract?  (Y/N)\r\n)");
+  WaitUntilRaw();
+  SignalTheForeground(SIGSTOP);
+  WaitUntilStopped();
+  PutTheModeBefore();  // as the shell puts its own mode back
+  SignalTheForeground(SIGCONT);
+  Type("n");
+  WaitFor("c.c -- Extract?  (Y/N)\r\n)");
+  Type("y");
+  EXPECT_EQ(Finish(), 0);
+  EXPECT_EQ(ScreenAfterBanner(),
+            "Bytes  Filename\r\n------ --------------------------------------\r\n"
+            "     1 a.c -- Extract?  (Y/N)\r\n)y     1 a.c -- extracted to .\\\r\n"
+            "     2 b.c -- Extract?  (Y/N)\r\n)n"
+            "     3 c.c -- Extract?  (Y/N)\r\n)y     3 c.c -- extracted to .\\\r\n");
+  EXPECT_TRUE(ModeIsAsBefore());
 }
 
 // Texts to extract: far more than any machine writes before an interrupt
@@ -247,20 +332,15 @@ std::vector<nmswriter::Source> ManyLargeTexts(int count) {
 constexpr std::uintmax_t kLargeTextSize = std::uintmax_t{32} << 20;
 
 // Every signal that ends a process by default, as the system says: each one
-// raised in a child of its own that has left it to its default, SIGKILL
-// among them. Not the signals the C library keeps for itself (it refuses to
-// let them be handled), not those of the program's own faults, and not
-// SIGXFSZ, which the program ignores (a failed write follows instead).
+// raised in a child of its own that has left it to its default, SIGKILL and
+// the signals of faults among them. Not the signals the C library keeps for
+// itself (it refuses to let them be handled), and not SIGXFSZ, which the
+// program ignores (a failed write follows instead).
 std::vector<int> EndingSignals() {
-  const std::vector<int> notAnInterruption = {SIGSEGV, SIGBUS,  SIGILL, SIGFPE,
-                                              SIGABRT, SIGTRAP, SIGXFSZ};
   std::vector<int> ending;
   for (int signal_number = 1; signal_number <= SIGRTMAX; ++signal_number) {
     struct sigaction current {};
-    if (sigaction(signal_number, nullptr, &current) != 0) continue;
-    if (std::find(notAnInterruption.begin(), notAnInterruption.end(), signal_number) !=
-        notAnInterruption.end())
-      continue;
+    if (sigaction(signal_number, nullptr, &current) != 0 || signal_number == SIGXFSZ) continue;
     const pid_t child = fork();
     if (child == 0) {
       const struct rlimit noCoreFiles {};
@@ -286,21 +366,31 @@ std::vector<int> EndingSignals() {
 }
 
 // An extract ended while large files are written leaves only whole files
-// under their names, and ends by the signal.
+// under their names, and ends by the signal; on a file system without
+// unnamed files, a temporary file is left only by SIGKILL.
 TEST_F(Terminal, AnExtractEndedByAnySignalLeavesOnlyWholeFiles) {
   if (OnWindowsLane()) GTEST_SKIP() << "signals are a Linux matter; the console's own test follows";
   WriteNms("big.nms", ManyLargeTexts(40));
-  for (const int signal_number : EndingSignals()) {
-    SCOPED_TRACE(strsignal(signal_number));
-    const std::string out = "out" + std::to_string(signal_number);
-    std::filesystem::create_directory(folder_ / out);
-    Start({"extract", "big.nms", "/OutDir=" + out + "/"});
-    StopWhileWriting(out);
-    kill(child_, signal_number);
-    Continue();
-    EXPECT_EQ(Finish(), 128 + signal_number);
-    for (const auto& [name, size] : SizesIn(out)) EXPECT_EQ(size, kLargeTextSize) << name;
-    std::filesystem::remove_all(folder_ / out);
+  for (const bool noUnnamedFiles : {false, true}) {
+    for (const int signal_number : EndingSignals()) {
+      SCOPED_TRACE(std::string(strsignal(signal_number)) + (noUnnamedFiles ? ", no unnamed" : ""));
+      const std::string out = "out" + std::to_string(signal_number);
+      std::filesystem::create_directory(folder_ / out);
+      Start({"extract", "big.nms", "/OutDir=" + out + "/"}, {"", "", false, noUnnamedFiles});
+      StopWhileWriting(out);
+      kill(child_, signal_number);
+      Continue();
+      EXPECT_EQ(Finish(), 128 + signal_number);
+      int temporary = 0;
+      for (const auto& [name, size] : SizesIn(out)) {
+        if (name.starts_with("quarrow-partial-"))
+          ++temporary;
+        else
+          EXPECT_EQ(size, kLargeTextSize) << name;
+      }
+      EXPECT_EQ(temporary, noUnnamedFiles && signal_number == SIGKILL ? 1 : 0);
+      std::filesystem::remove_all(folder_ / out);
+    }
   }
 }
 

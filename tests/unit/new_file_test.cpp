@@ -95,12 +95,29 @@ ssize_t WriteThenTerminated(int fd, const void* data, std::size_t size) {
   return 3;
 }
 // Another program takes the name between the check and the naming.
-int LinkAfterSomeoneElse(int fromDirectory, const char* from, int toDirectory, const char* to,
-                         int flags) {
-  const int theirs = RealCalls().openat(toDirectory, to, O_WRONLY | O_CREAT | O_EXCL, 0644);
+void TheyTake(int folder, const char* name) {
+  const int theirs = RealCalls().openat(folder, name, O_WRONLY | O_CREAT | O_EXCL, 0644);
   RealCalls().write(theirs, "theirs", 6);
   RealCalls().close(theirs);
+}
+int LinkAfterSomeoneElse(int fromDirectory, const char* from, int toDirectory, const char* to,
+                         int flags) {
+  TheyTake(toDirectory, to);
   return RealCalls().linkat(fromDirectory, from, toDirectory, to, flags);
+}
+int RenameAfterSomeoneElse(int fromFolder, const char* from, int toFolder, const char* to,
+                           unsigned flags) {
+  TheyTake(toFolder, to);
+  return RealCalls().renameat2(fromFolder, from, toFolder, to, flags);
+}
+template <int kError>
+int RenameRefused(int /*from*/, const char* /*from*/, int /*to*/, const char* /*to*/, unsigned) {
+  errno = kError;
+  return -1;
+}
+int LinkRefused(int /*from*/, const char* /*from*/, int /*to*/, const char* /*to*/, int /*flags*/) {
+  errno = EPERM;
+  return -1;
 }
 // Linux before 6.10 lets only a privileged user name an open file itself.
 int LinkOnlyThroughProc(int fromDirectory, const char* from, int toDirectory, const char* to,
@@ -116,9 +133,9 @@ struct Row {
   const char* name;
   std::function<void()> inject;
   std::string out;
-  int status;                    // 128 + the signal number when one ended the run
-  std::string aC;                // what a.c holds afterwards; empty: there is no a.c
-  bool unnamedRoadOnly = false;  // the named road has no naming step
+  int status;      // 128 + the signal number when one ended the run
+  std::string aC;  // what a.c holds afterwards; empty: there is no a.c
+  enum { Both, UnnamedOnly, TemporaryOnly } road = Both;
 };
 
 std::string Written() { return kHeadings + "    29 a.c -- extracted to \n"; }
@@ -133,15 +150,29 @@ const std::vector<Row>& Rows() {
        Written(), 0, kText},
       {"short writes go on", [] { Calls().write = WriteThreeBytesAtATime; }, Written(), 0, kText},
       {"an ordinary user on an older system names the file through /proc",
-       [] { Calls().linkat = LinkOnlyThroughProc; }, Written(), 0, kText, true},
+       [] { Calls().linkat = LinkOnlyThroughProc; }, Written(), 0, kText, Row::UnnamedOnly},
       {"a write that moves nothing fails", [] { Calls().write = WriteNothing; },
        Failed("5. (Input/output error)", "writing"), 1, ""},
       {"a write that fails", [] { Calls().write = WriteOutOfSpace; },
        Failed("28. (No space left on device)", "writing"), 1, ""},
       {"a close that fails", [] { Calls().close = CloseFailingForNewFile; },
        Failed("5. (Input/output error)", "writing"), 1, ""},
-      {"the name taken before the naming", [] { Calls().linkat = LinkAfterSomeoneElse; },
-       Failed("17. (File exists)", "opening"), 1, "theirs", true},
+      {"the name taken before the naming",
+       [] {
+         Calls().linkat = LinkAfterSomeoneElse;
+         Calls().renameat2 = RenameAfterSomeoneElse;
+       },
+       Failed("17. (File exists)", "opening"), 1, "theirs"},
+      {"where a rename cannot refuse to replace, a link and an unlink publish",
+       [] { Calls().renameat2 = RenameRefused<EINVAL>; }, Written(), 0, kText, Row::TemporaryOnly},
+      {"a rename that fails", [] { Calls().renameat2 = RenameRefused<EIO>; },
+       Failed("5. (Input/output error)", "opening"), 1, "", Row::TemporaryOnly},
+      {"where neither a rename nor a link is taken",
+       [] {
+         Calls().renameat2 = RenameRefused<EINVAL>;
+         Calls().linkat = LinkRefused;
+       },
+       Failed("1. (Operation not permitted)", "opening"), 1, "", Row::TemporaryOnly},
       // Standard output was still in its buffer: nothing had been finished.
       {"a signal during the write", [] { Calls().write = WriteThenTerminated; }, "", 128 + SIGTERM,
        ""},
@@ -196,7 +227,7 @@ class NewFile : public ::testing::Test {
 
   void RunRows(const char* road) {
     for (const Row& row : Rows()) {
-      if (row.unnamedRoadOnly && gUnnamedRefusal != 0) continue;
+      if (row.road == (gUnnamedRefusal != 0 ? Row::UnnamedOnly : Row::TemporaryOnly)) continue;
       SCOPED_TRACE(std::string(road) + ": " + row.name);
       std::filesystem::remove_all(folder_ / "out");
       std::filesystem::create_directory(folder_ / "out");
@@ -225,9 +256,10 @@ TEST_F(NewFile, EachFailureOfTheUnnamedRoadLeavesNothingUnderTheName) {
 }
 
 // File systems that cannot hold a file without a name (vfat, some network
-// file systems) refuse in one of three ways; the file is then made under its
-// name and removed on every failure and every ending signal.
-TEST_F(NewFile, WhereUnnamedFilesAreRefusedTheNamedRoadKeepsTheSamePromises) {
+// file systems) refuse in one of three ways; the file is then written under
+// a temporary name, removed on every failure and every ending signal, and
+// published under its real name when whole.
+TEST_F(NewFile, WhereUnnamedFilesAreRefusedTheTemporaryRoadKeepsTheSamePromises) {
   for (const int refusal : {EOPNOTSUPP, EISDIR, EINVAL}) {
     gUnnamedRefusal = refusal;
     RunRows(strerror(refusal));
