@@ -58,14 +58,15 @@ std::string UpperCaseAscii(std::string_view word) {
 }
 
 [[noreturn]] void ShowUsage() {
-  std::printf("Usage: %s cmd [args...]", gProgName.c_str());
-  std::printf("  where cmd is one of:\n");
+  const std::string progName = Shown(platform::Stream::Output, gProgName);
+  Print(platform::Stream::Output, "Usage: %s cmd [args...]", progName.c_str());
+  Print(platform::Stream::Output, "  where cmd is one of:\n");
   for (const CommandEntry& command : kCommands) {
     std::string usage = command.usageLine != nullptr ? std::string(command.usageLine)
-                                                     : gProgName + " " + command.name;
-    std::printf("%-10s -- %s\n              Usage: %s\n%s", command.name, command.description,
-                usage.c_str(), command.whereText);
-    if (command.whereText[0] != '\0') std::printf("\n");
+                                                     : progName + " " + command.name;
+    Print(platform::Stream::Output, "%-10s -- %s\n              Usage: %s\n%s", command.name,
+          command.description, usage.c_str(), command.whereText);
+    if (command.whereText[0] != '\0') Print(platform::Stream::Output, "\n");
   }
   EndProcess(1);
 }
@@ -91,7 +92,7 @@ int RunQuarrow(int argc, char** argv) {
   // The error stream is written at once, so that it keeps its place among the
   // lines of standard output (flushed before each error-stream write).
   std::setvbuf(stderr, nullptr, _IONBF, 0);
-  std::fputs(kBanner, stderr);
+  Print(platform::Stream::Error, "%s", kBanner);
   gProgName = DeriveProgName(argc > 0 ? argv[0] : nullptr);
   if (argc < 2) ShowUsage();
 
@@ -103,8 +104,8 @@ int RunQuarrow(int argc, char** argv) {
       EndProcess(0);
     }
   }
-  std::printf(" ERROR -- unknown command '%s'\n",
-              Shown(platform::Stream::Output, commandWord).c_str());
+  Print(platform::Stream::Output, " ERROR -- unknown command '%s'\n",
+        Shown(platform::Stream::Output, commandWord).c_str());
   EndProcess(1);
 }
 

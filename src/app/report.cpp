@@ -1,6 +1,7 @@
 #include "app/report.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <iterator>
 #include <optional>
@@ -12,14 +13,10 @@
 namespace app {
 
 void FailWith(const std::string& message) {
-  std::fputs(message.c_str(), stdout);
+  Print(platform::Stream::Output, "%s", message.c_str());
   EndProcess(1);
 }
 
-std::FILE* ErrorStream() {
-  std::fflush(stdout);
-  return stderr;
-}
 
 SysErrorText::SysErrorText()
     : code(platform::LastErrorCode()), text(platform::ErrorMessage(code)), length(text.size()) {
@@ -28,8 +25,9 @@ SysErrorText::SysErrorText()
 
 void FailWithSystemError(const char* format, const SysErrorText& error, const char* path) {
   // The number is unsigned 32-bit but has always been shown as signed.
-  std::printf(format, static_cast<int>(error.code), error.text.c_str(),
-              Shown(platform::Stream::Output, path).c_str());
+  Print(platform::Stream::Output, format, static_cast<int>(error.code),
+        Shown(platform::Stream::Output, error.text).c_str(),
+        Shown(platform::Stream::Output, path).c_str());
   EndProcess(1);
 }
 
@@ -57,11 +55,62 @@ constexpr CodePoints kNotShownAsThemselves[] = {
     {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF},
 };
 
-bool ShowsAsItself(char32_t codePoint) {
-  return std::none_of(std::begin(kNotShownAsThemselves), std::end(kNotShownAsThemselves),
-                      [codePoint](const CodePoints& range) {
-                        return codePoint >= range.first && codePoint <= range.last;
-                      });
+bool InRanges(const auto& ranges, char32_t codePoint) {
+  return std::any_of(std::begin(ranges), std::end(ranges), [codePoint](const CodePoints& range) {
+    return codePoint >= range.first && codePoint <= range.last;
+  });
+}
+
+// The blocks of combining marks, which a screen stacks on the character
+// before them. Unicode's stream-safe text format (UAX #15) holds that no
+// text needs more than 30 of them in a row; a screen paints a taller stack
+// over the lines around it, so the marks past that bound are not shown.
+constexpr CodePoints kCombiningMarks[] = {
+    {0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05BD}, {0x0610, 0x061A}, {0x064B, 0x065F},
+    {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF}, {0x20D0, 0x20FF}, {0xFE20, 0xFE2F},
+};
+constexpr int kMostMarksInARow = 30;
+
+// Whether the character shows as itself, given the combining marks right
+// before it (counted on).
+bool ShowsAsItself(char32_t codePoint, int& marksInARow) {
+  const bool mark = InRanges(kCombiningMarks, codePoint);
+  marksInARow = mark ? marksInARow + 1 : 0;
+  return codePoint >= 0x20 && codePoint != 0x7F && !InRanges(kNotShownAsThemselves, codePoint) &&
+         marksInARow <= kMostMarksInARow;
+}
+
+void AppendUtf8(std::string& text, char32_t codePoint) {
+  const auto put = [&text](char32_t bits) { text += static_cast<char>(bits); };
+  if (codePoint < 0x80) {
+    put(codePoint);
+  } else if (codePoint < 0x800) {
+    put(0xC0 | codePoint >> 6);
+    put(0x80 | (codePoint & 0x3F));
+  } else if (codePoint < 0x10000) {
+    put(0xE0 | codePoint >> 12);
+    put(0x80 | (codePoint >> 6 & 0x3F));
+    put(0x80 | (codePoint & 0x3F));
+  } else {
+    put(0xF0 | codePoint >> 18);
+    put(0x80 | (codePoint >> 12 & 0x3F));
+    put(0x80 | (codePoint >> 6 & 0x3F));
+    put(0x80 | (codePoint & 0x3F));
+  }
+}
+
+// A Windows console's text: the characters the system read the bytes as,
+// written out in UTF-8 for the console's Unicode writer.
+std::string ShownCharacters(const std::u32string& characters) {
+  std::string shown;
+  int marksInARow = 0;
+  for (const char32_t c : characters) {
+    if (ShowsAsItself(c, marksInARow))
+      AppendUtf8(shown, c);
+    else
+      shown += '?';
+  }
+  return shown;
 }
 
 // The length of the well-formed UTF-8 character that `text` starts with, and
@@ -99,8 +148,11 @@ std::size_t DecodeCharacter(std::string_view text, char32_t& codePoint) {
 
 std::string ShownOn(platform::Screen screen, std::string_view text) {
   if (screen == platform::Screen::None) return std::string(text);
+  if (screen == platform::Screen::Console)
+    return ShownCharacters(platform::DecodeAnsiCodePage(text));
   std::string shown;
   shown.reserve(text.size());
+  int marksInARow = 0;
   for (std::size_t at = 0; at < text.size();) {
     const auto byte = static_cast<unsigned char>(text[at]);
     char32_t codePoint = 0;
@@ -108,28 +160,62 @@ std::string ShownOn(platform::Screen screen, std::string_view text) {
                                    ? 0
                                    : DecodeCharacter(text.substr(at), codePoint);
     if (length > 0) {
-      if (ShowsAsItself(codePoint))
+      if (ShowsAsItself(codePoint, marksInARow))
         shown.append(text.substr(at, length));
       else
         shown += '?';
       at += length;
       continue;
     }
-    // A byte on its own: a C1 control acts on the screen, unless a code page
-    // shows it; bytes 160-255 are a code page's letters.
-    const bool c1 = byte >= 0x80 && byte <= 0x9F && screen == platform::Screen::Utf8;
-    shown += IsControlByte(byte) || c1 ? '?' : text[at];
+    // A byte on its own: controls, and the C1 controls 128-159 (an 8-bit
+    // terminal acts on them as such), act on the screen; bytes 160-255 are
+    // a code page's letters.
+    marksInARow = 0;
+    shown += IsControlByte(byte) || (byte >= 0x80 && byte <= 0x9F) ? '?' : text[at];
     ++at;
   }
   return shown;
 }
 
-std::string Shown(platform::Stream stream, std::string_view text) {
-  // Each stream is asked once, when first printed to.
+namespace {
+
+// The error stream, for writing now: standard output is flushed first, so
+// that the two streams keep their order when they go to one place.
+std::FILE* ErrorStream() {
+  std::fflush(stdout);
+  return stderr;
+}
+
+// Each stream is asked once, when first printed to.
+platform::Screen ScreenAt(platform::Stream stream) {
   static std::optional<platform::Screen> screens[3];
   std::optional<platform::Screen>& screen = screens[static_cast<int>(stream)];
   if (!screen) screen = platform::ScreenOf(stream);
-  return ShownOn(*screen, text);
+  return *screen;
+}
+
+}  // namespace
+
+std::string Shown(platform::Stream stream, std::string_view text) {
+  return ShownOn(ScreenAt(stream), text);
+}
+
+void Print(platform::Stream stream, const char* format, ...) {
+  std::FILE* const file = stream == platform::Stream::Error ? ErrorStream() : stdout;
+  std::va_list arguments;
+  va_start(arguments, format);
+  std::va_list again;
+  va_copy(again, arguments);
+  const int length = std::vsnprintf(nullptr, 0, format, arguments);
+  va_end(arguments);
+  std::string text(static_cast<std::size_t>(std::max(length, 0)) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), format, again);
+  va_end(again);
+  text.pop_back();
+  if (ScreenAt(stream) == platform::Screen::Console)
+    platform::WriteToConsole(stream, text);
+  else
+    std::fwrite(text.data(), 1, text.size(), file);
 }
 
 }  // namespace app

@@ -19,10 +19,6 @@ namespace app {
 // the process with status 1.
 [[noreturn]] void FailWith(const std::string& message);
 
-// The error stream, for writing now: standard output is flushed first, so
-// that the two streams keep their order when they go to one place.
-std::FILE* ErrorStream();
-
 // The last system error number and its text, captured at construction.
 struct SysErrorText {
   SysErrorText();
@@ -39,15 +35,23 @@ struct SysErrorText {
 [[noreturn]] void FailWithSystemError(const char* format, const SysErrorText& error,
                                       const char* path);
 
-// A text from the .nms file or the command line as it may be printed on
+// A text from outside the program (the .nms file, the command line, the
+// program's own path, a system error text) as it may be printed on
 // `stream`. On a screen, each character that would not show as itself
 // becomes one '?': controls that act on the screen (bytes 1-31 and 127, and
-// the C1 controls 128-159, raw or in UTF-8), and characters that reorder
-// text, hide it or show nothing (bidirectional overrides and isolates,
-// zero-width and other invisible characters). A Windows console in a
-// single-byte code page shows 128-159 as letters. Anywhere else (a file, a
-// pipe) the text is returned as it is.
+// the C1 controls 128-159, raw or in UTF-8), characters that reorder text,
+// hide it or show nothing (bidirectional overrides and isolates, zero-width
+// and other invisible characters), and combining marks past 30 in a row.
+// On a Windows console the bytes are read as the system reads names, in the
+// ANSI code page, and the text returned is UTF-8, for Print. Anywhere else
+// (a file, a pipe) the text is returned as it is.
 std::string Shown(platform::Stream stream, std::string_view text);
+
+// Prints to standard output or the error stream, as printf does; every text
+// from outside in it has been through Shown. Standard output is flushed
+// before the error stream is written. A Windows console is written in
+// Unicode; everywhere else the bytes go through the C library's stream.
+void Print(platform::Stream stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // The same for a screen of the given kind.
 std::string ShownOn(platform::Screen screen, std::string_view text);

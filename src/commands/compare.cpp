@@ -33,8 +33,8 @@ const char* StatusWord(CompareResult result) {
 int CompareVisitor(const char* path, std::uint32_t size, const char* text) {
   const CompareResult result = CompareWithDisk(path, size, text);
   if (result != Same || !gQuiet)
-    std::printf("%22s %s\n", StatusWord(result),
-                app::Shown(platform::Stream::Output, path).c_str());
+    app::Print(platform::Stream::Output, "%22s %s\n", StatusWord(result),
+               app::Shown(platform::Stream::Output, path).c_str());
   return 1;
 }
 

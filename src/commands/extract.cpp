@@ -8,6 +8,7 @@
 #include "app/report.h"
 #include "commands/commands.h"
 #include "nmsfile/nmsfile.h"
+#include "platform/endings.h"
 #include "platform/files.h"
 #include "platform/new_files.h"
 #include "platform/terminal.h"
@@ -31,15 +32,20 @@ std::string_view FileNameOf(std::string_view path) {
 // Asks on the error stream and waits for Y or N; other keys are ignored.
 // Only a key that shows as itself is echoed: no control key, no escape
 // sequence, no character that hides or reorders text.
+// Ctrl+C is one of the ignored keys, also where the console sends it as an
+// event, until the answer.
 bool UserWantsExtract(const char* path, std::uint32_t size) {
-  std::fprintf(app::ErrorStream(), "%6u %s -- Extract?  (Y/N)\n)", size,
-               app::Shown(platform::Stream::Error, path).c_str());
+  platform::endings::LeaveInterruptKeyToPrompt(true);
+  app::Print(platform::Stream::Error, "%6u %s -- Extract?  (Y/N)\n)", size,
+             app::Shown(platform::Stream::Error, path).c_str());
   for (;;) {
     const auto key = platform::ReadKey();
     if (!key) app::FailWith("ERROR -- input ended before a Y/N answer\n");
     if (!key->empty() && app::Shown(platform::Stream::Keys, *key) == *key) platform::EchoKey(*key);
-    if (*key == "Y" || *key == "y") return true;
-    if (*key == "N" || *key == "n") return false;
+    if (*key == "Y" || *key == "y" || *key == "N" || *key == "n") {
+      platform::endings::LeaveInterruptKeyToPrompt(false);
+      return *key == "Y" || *key == "y";
+    }
   }
 }
 
@@ -76,8 +82,9 @@ int ExtractVisitor(const char* path, std::uint32_t size, const char* text) {
       case Same:
         return 1;
       case NotFound:
-        std::printf("WARNING -- file '%s' not found, so it too might be different\n",
-                    app::Shown(platform::Stream::Output, path).c_str());
+        app::Print(platform::Stream::Output,
+                   "WARNING -- file '%s' not found, so it too might be different\n",
+                   app::Shown(platform::Stream::Output, path).c_str());
         return 1;
       case Different:
         break;
@@ -85,9 +92,11 @@ int ExtractVisitor(const char* path, std::uint32_t size, const char* text) {
   }
   const std::string fileName(FileNameOf(path));
   if (gPrompt && !UserWantsExtract(path, size)) return 1;
-  std::printf("%6u %s ", size, app::Shown(platform::Stream::Output, fileName).c_str());
+  app::Print(platform::Stream::Output, "%6u %s ", size,
+             app::Shown(platform::Stream::Output, fileName).c_str());
   WriteNewFile(fileName, size, text);
-  std::printf("-- extracted to %s\n", app::Shown(platform::Stream::Output, gOutDir).c_str());
+  app::Print(platform::Stream::Output, "-- extracted to %s\n",
+             app::Shown(platform::Stream::Output, gOutDir).c_str());
   // The record of every finished file survives whatever ends the run next.
   std::fflush(stdout);
   return 1;
@@ -103,8 +112,8 @@ void ExtractCommand() {
   gOutDir = outDir != nullptr ? outDir : ".\\";
   nms::SrcBaseDir = switches::FindSwitch("/SrcBaseDir", switches::kExtractSwitches);
   nms::LoadNmsFile(nmsPath);
-  std::printf("Bytes  Filename\n");
-  std::printf("------ --------------------------------------\n");
+  app::Print(platform::Stream::Output, "Bytes  Filename\n");
+  app::Print(platform::Stream::Output, "------ --------------------------------------\n");
   nms::ForEachSource(ExtractVisitor);
 }
 

@@ -12,7 +12,8 @@ namespace commands {
 namespace {
 
 int ListVisitor(const char* path, std::uint32_t size, const char* /*text*/) {
-  std::printf("%6u %s\n", size, app::Shown(platform::Stream::Output, path).c_str());
+  app::Print(platform::Stream::Output, "%6u %s\n", size,
+             app::Shown(platform::Stream::Output, path).c_str());
   return 1;
 }
 
@@ -21,8 +22,8 @@ int ListVisitor(const char* path, std::uint32_t size, const char* /*text*/) {
 void ListCommand() {
   const char* nmsPath = app::TakeNmsPath();
   nms::LoadNmsFile(nmsPath);
-  std::printf("Bytes  Pathname\n");
-  std::printf("------ --------------------------------------\n");
+  app::Print(platform::Stream::Output, "Bytes  Pathname\n");
+  app::Print(platform::Stream::Output, "------ --------------------------------------\n");
   nms::ForEachSource(ListVisitor);
 }
 

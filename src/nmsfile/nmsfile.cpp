@@ -58,7 +58,8 @@ std::uint32_t Field(std::uint64_t offset, const char* failure) {
 void CheckTag(std::uint32_t offset, const char* tag) {
   if (!Fits(offset, 4)) FailWith(std::string("Unexpected ") + tag + " offset value in .nms file");
   if (std::memcmp(gFile.image + offset, tag, 4) != 0) {
-    std::printf("ERROR: expecting '%4.4s' but found %08Xh\n", tag, Get32(offset));
+    app::Print(platform::Stream::Output, "ERROR: expecting '%4.4s' but found %08Xh\n", tag,
+               Get32(offset));
     FailWith("Unrecognized file format");
   }
 }
@@ -219,7 +220,7 @@ void ForEachSource(SourceVisitor visitor) {
     const char* text =
         reinterpret_cast<const char*>(gFile.image) + gFile.textPool + entry.textOffset;
     if (visitor(path.c_str(), entry.textSize, text) == 0) {
-      std::printf("Error; aborting\n");
+      app::Print(platform::Stream::Output, "Error; aborting\n");
       return;
     }
   }

@@ -28,6 +28,13 @@ void PutRightOnEnding(Job job, PutRight putRight);
 // same rules as a put-right. Windows has no job control: nothing to do there.
 void PutRightOnPause(Job job, PutRight beforeStop, PutRight afterContinue);
 
+// While set, the interrupt key (Ctrl+C) ends nothing: it is the prompt's,
+// an ignored key, even where the console sends it as an event (a Windows
+// console whose processed input another program left on; Wine's). A POSIX
+// terminal's raw mode takes the key from the system, so there it changes
+// nothing.
+void LeaveInterruptKeyToPrompt(bool prompting);
+
 // While one lives, no ending runs a put-right: a job changes the state its
 // put-right reads only while holding one. Holders nest.
 class Held {

@@ -66,7 +66,8 @@ extern "C" void PutRightAndStop(int signal_number) {
   CallAll(gBeforeStops);
   // Stopped by the signal's own default, here, then handled again.
   ::signal(signal_number, SIG_DFL);
-  raise(signal_number);
+  raise(signal_number);  // pending: every signal is blocked in a handler
+  // cppcheck-suppress unreachableCode ; raise returns, since the signal is blocked
   sigset_t only;
   sigemptyset(&only);
   sigaddset(&only, signal_number);
@@ -138,6 +139,8 @@ void PutRightOnPause(Job job, PutRight beforeStop, PutRight afterContinue) {
   }
   HandleJobControl();
 }
+
+void LeaveInterruptKeyToPrompt(bool /*prompting*/) {}
 
 Held::Held() {
   if (tHeldDepth++ > 0) return;

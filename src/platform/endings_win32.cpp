@@ -21,8 +21,10 @@ CRITICAL_SECTION* Guard() {
 
 // Written only under the guard.
 std::array<PutRight, static_cast<int>(Job::kCount)> gPutRights{};
+volatile LONG gPrompting = 0;
 
-BOOL WINAPI PutRightAndEnd(DWORD /*event*/) {
+BOOL WINAPI PutRightAndEnd(DWORD event) {
+  if (event == CTRL_C_EVENT && gPrompting != 0) return TRUE;  // handled: the run goes on
   EnterCriticalSection(Guard());
   for (const PutRight putRight : gPutRights)
     if (putRight != nullptr) putRight();
@@ -31,15 +33,24 @@ BOOL WINAPI PutRightAndEnd(DWORD /*event*/) {
   return TRUE;
 }
 
-}  // namespace
-
-void PutRightOnEnding(Job job, PutRight putRight) {
+void HandleConsoleEvents() {
   static bool installed = false;
-  const Held held;
-  gPutRights.at(static_cast<std::size_t>(job)) = putRight;
   if (installed) return;
   installed = true;
   SetConsoleCtrlHandler(PutRightAndEnd, TRUE);
+}
+
+}  // namespace
+
+void PutRightOnEnding(Job job, PutRight putRight) {
+  const Held held;
+  gPutRights.at(static_cast<std::size_t>(job)) = putRight;
+  HandleConsoleEvents();
+}
+
+void LeaveInterruptKeyToPrompt(bool prompting) {
+  InterlockedExchange(&gPrompting, prompting ? 1 : 0);
+  HandleConsoleEvents();
 }
 
 void PutRightOnPause(Job /*job*/, PutRight /*beforeStop*/, PutRight /*afterContinue*/) {}

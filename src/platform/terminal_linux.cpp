@@ -1,12 +1,17 @@
 // The terminal on Linux: what each stream shows, and the prompt's keys read
 // in raw mode from the controlling terminal.
 #include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <poll.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 #include "platform/endings.h"
@@ -42,6 +47,40 @@ void TakeTerminalBack() {
     return;
   }
   gRawSet = Calls().tcsetattr(gTerminalFd, TCSANOW, &gRawMode) == 0 ? 1 : 0;
+}
+
+// "UTF-8", "utf8": the code set's name in the forms locales spell it.
+bool NamesUtf8(std::string_view codeSet) {
+  std::string letters;
+  for (const char c : codeSet)
+    if (c != '-' && c != '_')
+      letters += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return letters == "utf8";
+}
+
+// How a terminal reads bytes, by the locale the user runs in (LC_ALL, then
+// LC_CTYPE, then LANG): as UTF-8 in a UTF-8 locale and in the C and POSIX
+// locales, where a UTF-8 terminal is by far the likeliest; as single bytes
+// in any other, such as en_US.ISO-8859-1 or ru_RU.KOI8-R. A locale not
+// installed here is judged by its name; without a code set in it, a
+// language's default code set is an 8-bit one.
+Screen TerminalScreen() {
+  const char* name = nullptr;
+  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    name = std::getenv(variable);
+    if (name != nullptr && *name != '\0') break;
+  }
+  const std::string_view locale = name != nullptr ? name : "";
+  if (locale.empty() || locale == "C" || locale == "POSIX") return Screen::Utf8;
+  if (const locale_t installed = newlocale(LC_CTYPE_MASK, name, nullptr)) {
+    const bool utf8 = NamesUtf8(nl_langinfo_l(CODESET, installed));
+    freelocale(installed);
+    return utf8 ? Screen::Utf8 : Screen::SingleByte;
+  }
+  const auto dot = locale.find('.');
+  if (dot == std::string_view::npos) return Screen::SingleByte;
+  const std::string_view codeSet = locale.substr(dot + 1, locale.find('@', dot) - dot - 1);
+  return NamesUtf8(codeSet) ? Screen::Utf8 : Screen::SingleByte;
 }
 
 // The terminal the keys come from: the controlling terminal, whatever
@@ -193,13 +232,23 @@ std::optional<std::string> ReadTerminalKey(int terminal) {
 Screen ScreenOf(Stream stream) {
   switch (stream) {
     case Stream::Output:
-      return Calls().isatty(STDOUT_FILENO) == 1 ? Screen::Utf8 : Screen::None;
+      return Calls().isatty(STDOUT_FILENO) == 1 ? TerminalScreen() : Screen::None;
     case Stream::Error:
-      return Calls().isatty(STDERR_FILENO) == 1 ? Screen::Utf8 : Screen::None;
+      return Calls().isatty(STDERR_FILENO) == 1 ? TerminalScreen() : Screen::None;
     case Stream::Keys:
       break;
   }
   return KeyTerminal() >= 0 ? Screen::Utf8 : Screen::None;
+}
+
+std::u32string DecodeAnsiCodePage(std::string_view text) {
+  std::u32string characters;
+  for (const char byte : text) characters += static_cast<unsigned char>(byte);
+  return characters;
+}
+
+void WriteToConsole(Stream stream, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stream == Stream::Error ? stderr : stdout);
 }
 
 std::optional<std::string> ReadKey() {

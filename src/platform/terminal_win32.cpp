@@ -1,7 +1,8 @@
-// The console on Windows: what each stream shows, and the prompt's keys read
-// as key-down events from the console's input.
+// The console on Windows: what each stream shows, text written to it in
+// Unicode, and the prompt's keys read as key-down events from its input.
 #include <windows.h>
 
+#include "platform/endings.h"
 #include "platform/terminal.h"
 
 namespace platform {
@@ -24,10 +25,27 @@ HANDLE KeyEcho() {
   return output;
 }
 
-// A console shows bytes in its output code page, where 128-159 are letters,
-// unless that code page is UTF-8.
-Screen ConsoleScreen() {
-  return GetConsoleOutputCP() == CP_UTF8 ? Screen::Utf8 : Screen::SingleByte;
+// UTF-16 as a console reads it, and back; a lone surrogate reads as U+FFFD.
+std::wstring Utf16(std::string_view utf8) {
+  const int length = static_cast<int>(utf8.size());
+  const int wideLength = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, wide.data(), wideLength);
+  return wide;
+}
+std::string Utf8(std::wstring_view wide) {
+  const int length = static_cast<int>(wide.size());
+  const int narrowLength =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(narrowLength), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, narrow.data(), narrowLength, nullptr,
+                      nullptr);
+  return narrow;
+}
+
+bool IsConsole(HANDLE handle) {
+  DWORD mode = 0;
+  return GetConsoleMode(handle, &mode) != 0;
 }
 
 std::optional<std::string> ReadStandardInputByte() {
@@ -38,43 +56,93 @@ std::optional<std::string> ReadStandardInputByte() {
   return std::string(1, key);
 }
 
+// The console's input mode before a key read, which an ending during the
+// read gives back. Changes only while endings are held.
+HANDLE gInputInRead = INVALID_HANDLE_VALUE;
+DWORD gModeBeforeRead = 0;
+
+void RestoreConsoleMode() {
+  if (gInputInRead != INVALID_HANDLE_VALUE) SetConsoleMode(gInputInRead, gModeBeforeRead);
+}
+
 // Waits for a key-down event with the input mode cleared, so that Ctrl+C
-// arrives as an ordinary key; the previous mode is restored afterwards. Keys
+// arrives as an ordinary key; the previous mode is restored afterwards.
+// Keys are read in Unicode and given as UTF-8: a character outside the
+// Basic Multilingual Plane comes as two events, its two surrogates. Keys
 // that give no character (Shift, held for a capital letter; arrows) are
 // passed over like other events.
 std::optional<std::string> ReadConsoleKey(HANDLE input) {
+  endings::PutRightOnEnding(endings::Job::Terminal, RestoreConsoleMode);
   DWORD previousMode = 0;
   GetConsoleMode(input, &previousMode);
+  {
+    const endings::Held held;
+    gInputInRead = input;
+    gModeBeforeRead = previousMode;
+  }
   SetConsoleMode(input, 0);
   std::optional<std::string> key;
+  std::wstring character;
   for (;;) {
     INPUT_RECORD record{};
     DWORD count = 0;
-    if (!ReadConsoleInputA(input, &record, 1, &count)) break;
-    if (count == 1 && record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
-        record.Event.KeyEvent.uChar.AsciiChar != 0) {
-      key = std::string(1, record.Event.KeyEvent.uChar.AsciiChar);
-      break;
-    }
+    if (!ReadConsoleInputW(input, &record, 1, &count)) break;
+    const wchar_t unit = record.Event.KeyEvent.uChar.UnicodeChar;
+    if (count != 1 || record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown || unit == 0)
+      continue;
+    character += unit;
+    if (IS_HIGH_SURROGATE(unit)) continue;  // the low one follows
+    key = Utf8(character);
+    break;
   }
   SetConsoleMode(input, previousMode);
+  const endings::Held held;
+  gInputInRead = INVALID_HANDLE_VALUE;
   return key;
 }
 
 }  // namespace
 
 Screen ScreenOf(Stream stream) {
-  DWORD mode = 0;
   switch (stream) {
     case Stream::Output:
-      return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) ? ConsoleScreen()
-                                                                    : Screen::None;
+      return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE)) ? Screen::Console : Screen::None;
     case Stream::Error:
-      return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) ? ConsoleScreen() : Screen::None;
+      return IsConsole(GetStdHandle(STD_ERROR_HANDLE)) ? Screen::Console : Screen::None;
     case Stream::Keys:
       break;
   }
-  return KeyInput() != INVALID_HANDLE_VALUE ? ConsoleScreen() : Screen::None;
+  return KeyInput() != INVALID_HANDLE_VALUE ? Screen::Utf8 : Screen::None;
+}
+
+std::u32string DecodeAnsiCodePage(std::string_view text) {
+  const int length = static_cast<int>(text.size());
+  const int wideLength = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), wideLength);
+  std::u32string characters;
+  for (std::size_t at = 0; at < wide.size(); ++at) {
+    const char32_t unit = wide[at];
+    if (IS_HIGH_SURROGATE(wide[at]) && at + 1 < wide.size() && IS_LOW_SURROGATE(wide[at + 1])) {
+      characters += 0x10000 + ((unit - 0xD800) << 10) + (char32_t{wide[at + 1]} - 0xDC00);
+      ++at;
+    } else {
+      characters += unit;
+    }
+  }
+  return characters;
+}
+
+void WriteToConsole(Stream stream, std::string_view text) {
+  // Line ends as the C library's text mode writes them.
+  std::wstring wide;
+  for (const wchar_t unit : Utf16(text)) {
+    if (unit == L'\n') wide += L'\r';
+    wide += unit;
+  }
+  DWORD written = 0;
+  WriteConsoleW(GetStdHandle(stream == Stream::Error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE),
+                wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
 }
 
 std::optional<std::string> ReadKey() {
@@ -84,8 +152,9 @@ std::optional<std::string> ReadKey() {
 
 void EchoKey(std::string_view key) {
   if (KeyInput() == INVALID_HANDLE_VALUE || KeyEcho() == INVALID_HANDLE_VALUE) return;
+  const std::wstring wide = Utf16(key);
   DWORD written = 0;
-  WriteConsoleA(KeyEcho(), key.data(), static_cast<DWORD>(key.size()), &written, nullptr);
+  WriteConsoleW(KeyEcho(), wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
 }
 
 }  // namespace platform

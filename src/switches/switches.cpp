@@ -44,9 +44,8 @@ void RejectUnknownSwitches(SwitchList list) {
     if ((*argument)[0] != '/') continue;
     const std::string_view name = NamePart(*argument);
     if (!IsListed(name, list)) {
-      std::FILE* const errors = app::ErrorStream();
-      std::fprintf(errors, "Unknown switch '%s'\n",
-                   app::Shown(platform::Stream::Error, name).c_str());
+      app::Print(platform::Stream::Error, "Unknown switch '%s'\n",
+                 app::Shown(platform::Stream::Error, name).c_str());
       app::EndProcess(1);
     }
   }
@@ -56,8 +55,8 @@ void RejectUnknownSwitches(SwitchList list) {
 
 const char* FindSwitch(const char* name, SwitchList vzszSwitchList) {
   if (!IsListed(name, vzszSwitchList)) {
-    std::fprintf(app::ErrorStream(),
-                 "Program error: switch '%s' not valid with this vzszSwitchList\n", name);
+    app::Print(platform::Stream::Error,
+               "Program error: switch '%s' not valid with this vzszSwitchList\n", name);
     app::EndProcess(1);
   }
   RejectUnknownSwitches(vzszSwitchList);

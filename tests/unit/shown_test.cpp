@@ -63,6 +63,18 @@ TEST(Shown, LettersAndSymbolsStay) {
     EXPECT_EQ(app::ShownOn(Screen::Utf8, text), text);
   // Bytes 160-255 outside UTF-8 are a code page's letters: Latin-1 u-umlaut.
   EXPECT_EQ(app::ShownOn(Screen::Utf8, "\xFC.c"), "\xFC.c");
+  // A console shows the characters the system reads, in UTF-8 for its
+  // Unicode writer; bytes that no code page defines read as C1 controls.
+  EXPECT_EQ(app::ShownOn(Screen::Console, "\xFC\xDC.c"), "\xC3\xBC\xC3\x9C.c");
+  EXPECT_EQ(app::ShownOn(Screen::Console, "\x81\x8D\x8F\x90\x9D\x1B[2J"), "??????[2J");
+  // Combining marks stack up to 30 on one letter; the rest are not shown.
+  std::string stacked = "e";
+  std::string shown = "e";
+  for (int mark = 0; mark < 300; ++mark) {
+    stacked += "\xCC\x81";
+    shown += mark < 30 ? "\xCC\x81" : "?";
+  }
+  EXPECT_EQ(app::ShownOn(Screen::Utf8, stacked + "x\xCC\x81"), shown + "x\xCC\x81");
 }
 
 // How a UTF-8 terminal reads bytes: a well-formed character where there is
@@ -158,13 +170,19 @@ TEST(Shown, GeneratedTextsLoseWhatActsOrHidesAndKeepEverythingElse) {
 
 // A console in a single-byte code page shows 128-255 as letters; only 1-31
 // and 127 act on it.
-TEST(Shown, ASingleByteConsoleLosesTheC0ControlsOnly) {
+// An 8-bit terminal (ISO-8859, KOI8) reads 128-159 as the C1 controls.
+TEST(Shown, AnEightBitTerminalLosesTheC0AndC1Controls) {
   for (int value = 1; value < 256; ++value) {
     const std::string byte(1, static_cast<char>(value));
-    EXPECT_EQ(app::ShownOn(Screen::SingleByte, byte), value < 32 || value == 127 ? "?" : byte)
+    EXPECT_EQ(app::ShownOn(Screen::SingleByte, byte),
+              value < 32 || (value >= 127 && value < 160) ? "?" : byte)
         << value;
   }
-  EXPECT_EQ(app::ShownOn(Screen::SingleByte, "\xE2\x80\xAE"), "\xE2\x80\xAE");
+  EXPECT_EQ(app::ShownOn(Screen::SingleByte,
+                         "a\xC3\x9B"
+                         "2J.c"),
+            "a\xC3?2J.c");
+  EXPECT_EQ(app::ShownOn(Screen::SingleByte, "\xE2\x80\xAE"), "\xE2?\xAE");  // bytes, not UTF-8
 }
 
 }  // namespace
