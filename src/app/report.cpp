@@ -17,7 +17,6 @@ void FailWith(const std::string& message) {
   EndProcess(1);
 }
 
-
 SysErrorText::SysErrorText()
     : code(platform::LastErrorCode()), text(platform::ErrorMessage(code)), length(text.size()) {
   if (length == 0) text = "Unknown error";
