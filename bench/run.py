@@ -5,7 +5,9 @@ Each operation runs alternately with its floor (A B A B ...), after a warm-up,
 with a warm page cache, and the script prints the median times and the median
 of the per-pair ratios. The floors of list and compare are the design's own,
 timed side by side: bench/floor.c reads the .nms in one pass into one fresh
-block with huge pages asked for (list), and then every disk file once (compare).
+block with huge pages asked for (list), and then every disk file once, compared
+in full with its own held text, on one thread (compare; Quarrow compares on
+every CPU, so its target is below 1).
 Extract is held against tar -xf; list / cat and compare / diff -rq are shown
 for reference. Corpora:
 
@@ -34,7 +36,7 @@ QUARROW = os.path.join(BUILD, "quarrow")
 NMSPACK = os.path.join(BUILD, "tools", "nmspack", "nmspack")
 WORK = os.path.join(BUILD, "bench")  # inputs, on disk, warm in the page cache
 FLOOR = os.path.join(WORK, "floor")
-TARGETS = {"list / floor": 1.1, "compare / floor": 1.1, "extract / tar": 1.0}
+TARGETS = {"list / floor": 1.1, "compare / floor": 0.8, "extract / tar": 1.0}
 SCRATCH = "/dev/shm"  # outputs of extract and tar: a tmpfs, see the README
 
 
@@ -152,7 +154,7 @@ def bench(name, count):
                               lambda: run([FLOOR, nms], tree)[0], count),
         "list / cat": pairs("list / cat FILE.nms", quarrow("list", nms),
                             lambda: run(f"cat {nms} > /dev/null", tree)[0], count),
-        "compare / floor": pairs("compare /quiet / that + each file read, compared",
+        "compare / floor": pairs("compare /quiet / that + each file read, compared, one thread",
                                  quarrow("compare", nms, "/quiet"),
                                  lambda: run([FLOOR, nms, listing], tree)[0], count),
         "compare / diff": pairs("compare /quiet / diff -rq", quarrow("compare", nms, "/quiet"),
@@ -194,7 +196,9 @@ def main():
             sys.exit(f"missing {tool}: build the release preset first")
     os.makedirs(WORK, exist_ok=True)
     subprocess.run(["cc", "-O2", "-o", FLOOR, os.path.join(ROOT, "bench", "floor.c")], check=True)
-    print(f"machine: {os.cpu_count()} cores, {os.uname().release}; {arguments.pairs} pairs each")
+    load = ", ".join(f"{value:.2f}" for value in os.getloadavg())
+    print(f"machine: {os.cpu_count()} cores, {len(os.sched_getaffinity(0))} online for us, "
+          f"load average {load}, {os.uname().release}; {arguments.pairs} pairs each")
     corpora = ["real", "synthetic"] if arguments.corpus == "both" else [arguments.corpus]
     try:
         met = all([bench(name, arguments.pairs) for name in corpora])

@@ -17,8 +17,10 @@ void FailWith(const std::string& message) {
   EndProcess(1);
 }
 
-SysErrorText::SysErrorText()
-    : code(platform::LastErrorCode()), text(platform::ErrorMessage(code)), length(text.size()) {
+SysErrorText::SysErrorText() : SysErrorText(platform::LastErrorCode()) {}
+
+SysErrorText::SysErrorText(std::uint32_t number)
+    : code(number), text(platform::ErrorMessage(code)), length(text.size()) {
   if (length == 0) text = "Unknown error";
 }
 
@@ -203,13 +205,14 @@ void Print(platform::Stream stream, const char* format, ...) {
   std::FILE* const file = stream == platform::Stream::Error ? ErrorStream() : stdout;
   std::va_list arguments;
   va_start(arguments, format);
-  std::va_list again;
-  va_copy(again, arguments);
+  // The analyzer, on some paths, loses the va_start just above.
+  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
   const int length = std::vsnprintf(nullptr, 0, format, arguments);
   va_end(arguments);
   std::string text(static_cast<std::size_t>(std::max(length, 0)) + 1, '\0');
-  std::vsnprintf(text.data(), text.size(), format, again);
-  va_end(again);
+  va_start(arguments, format);
+  std::vsnprintf(text.data(), text.size(), format, arguments);
+  va_end(arguments);
   text.pop_back();
   if (ScreenAt(stream) == platform::Screen::Console)
     platform::WriteToConsole(stream, text);

@@ -22,6 +22,7 @@ namespace app {
 // The last system error number and its text, captured at construction.
 struct SysErrorText {
   SysErrorText();
+  explicit SysErrorText(std::uint32_t number);  // one captured before, on any thread
   std::uint32_t code;
   std::string text;
   std::size_t length;  // 0 when the system had no text ("Unknown error")

@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "app/entry.h"
 #include "app/report.h"
 #include "commands/commands.h"
+#include "commands/work_ahead.h"
 #include "nmsfile/nmsfile.h"
 #include "platform/files.h"
 #include "platform/terminal.h"
@@ -30,66 +33,119 @@ const char* StatusWord(CompareResult result) {
   return "FILE/PATH_NOT_FOUND!";
 }
 
-int CompareVisitor(const char* path, std::uint32_t size, const char* text) {
-  const CompareResult result = CompareWithDisk(path, size, text);
+void Report(CompareResult result, const char* path) {
   if (result != Same || !gQuiet)
     app::Print(platform::Stream::Output, "%22s %s\n", StatusWord(result),
                app::Shown(platform::Stream::Output, path).c_str());
+}
+
+int CompareVisitor(const char* path, std::uint32_t size, const char* text) {
+  Report(CompareWithDisk(path, size, text), path);
   return 1;
 }
 
-// Disk files are read in pieces into one buffer kept for the whole run: a
-// fresh block for each file costs a page fault per page, many times the read.
+constexpr const char* kNoMemory = "Couldn't get memory to load file";
+
+// Disk files are read in pieces into one buffer kept for the whole run, one
+// for each thread that compares: a fresh block for each file costs a page
+// fault per page, many times the read.
 constexpr std::size_t kPieceSize = std::size_t{1} << 20;
 
 char* PieceBuffer() {
-  static char* const buffer = static_cast<char*>(std::malloc(kPieceSize));
-  if (buffer == nullptr) app::FailWith("Couldn't get memory to load file");
+  thread_local char* const buffer = static_cast<char*>(std::malloc(kPieceSize));
   return buffer;
 }
+
+// How comparing one file ended: a result, or the failure that ends the run,
+// with the system's error number, as the thread that met it captured it.
+struct Outcome {
+  CompareResult result = Same;
+  const char* failure = nullptr;  // the message's format
+  std::uint32_t code = 0;
+};
+
+Outcome Failed(const char* format) { return {Same, format, platform::LastErrorCode()}; }
 
 // Reads the whole file, which has the held size, and compares it with the text.
 // A file that ends before its size (as files of /proc and /sys do, and files
 // cut short while being read) does not hold the text: it differs.
-bool ReadAndCompare(platform::FileHandle file, const char* path, std::uint32_t size,
-                    const char* text) {
+Outcome ReadAndCompare(platform::FileHandle file, std::uint32_t size, const char* text) {
   char* const buffer = PieceBuffer();
+  if (buffer == nullptr) return {Same, kNoMemory, 0};
   bool same = true;
   for (std::uint32_t done = 0; done < size;) {
     const auto piece = static_cast<std::uint32_t>(std::min<std::size_t>(size - done, kPieceSize));
     if (!platform::ReadExactly(file, buffer, piece)) {
-      const app::SysErrorText error;
-      if (error.code == 0) return false;
-      app::FailWithSystemError("ERROR %d. (%s) reading file '%s'\n", error, path);
+      const Outcome failed = Failed("ERROR %d. (%s) reading file '%s'\n");
+      if (failed.code == 0) return {Different};
+      return failed;
     }
     same = same && std::memcmp(buffer, text + done, piece) == 0;
     done += piece;
   }
-  return same;
+  return {same ? Same : Different};
+}
+
+// The comparison itself, without a word printed: safe on any thread.
+Outcome CompareOne(const char* path, std::uint32_t size, const char* text) {
+  const platform::FileHandle file = platform::OpenStoredFile(path);
+  if (file == platform::kNoFile) {
+    const Outcome failed = Failed("ERROR %d. (%s) opening file '%s'\n");
+    return platform::IsNotFoundError(failed.code) ? Outcome{NotFound} : failed;
+  }
+  const auto diskSize = platform::FileSize(file);
+  if (!diskSize) return Failed("ERROR %d. (%s) getting size of file '%s'\n");
+  // Decided by size alone, without reading the file.
+  const Outcome outcome = *diskSize != size ? Outcome{Different} : ReadAndCompare(file, size, text);
+  if (outcome.failure == nullptr) platform::Close(file);
+  return outcome;
+}
+
+// The result, or the end of the run with the failure's message.
+CompareResult Settled(const Outcome& outcome, const char* path) {
+  if (outcome.failure == nullptr) return outcome.result;
+  if (outcome.failure == kNoMemory) app::FailWith(kNoMemory);
+  app::FailWithSystemError(outcome.failure, app::SysErrorText(outcome.code), path);
+}
+
+// The stored entries, for working ahead: their paths copied, since the
+// reader's path buffer lasts one visit.
+struct Entry {
+  std::string path;
+  std::uint32_t size;
+  const char* text;
+};
+std::vector<Entry> gEntries;
+
+int CollectEntry(const char* path, std::uint32_t size, const char* text) {
+  gEntries.push_back({path, size, text});
+  return 1;
+}
+
+// Compares the files of the entries ahead on a few threads; this thread
+// prints each entry's line, or its failure, in stored order, as the visitor
+// does.
+void CompareAhead(unsigned workers) {
+  nms::ForEachSource(CollectEntry);
+  std::vector<Outcome> outcomes(gEntries.size());
+  const std::size_t stopped = WorkAheadInOrder(
+      gEntries.size(), workers,
+      [&outcomes](std::size_t index) {
+        const Entry& entry = gEntries[index];
+        outcomes[index] = CompareOne(entry.path.c_str(), entry.size, entry.text);
+      },
+      [&outcomes](std::size_t index) {
+        if (outcomes[index].failure != nullptr) return false;
+        Report(outcomes[index].result, gEntries[index].path.c_str());
+        return true;
+      });
+  if (stopped < gEntries.size()) Settled(outcomes[stopped], gEntries[stopped].path.c_str());
 }
 
 }  // namespace
 
 CompareResult CompareWithDisk(const char* path, std::uint32_t size, const char* text) {
-  const platform::FileHandle file = platform::OpenStoredFile(path);
-  if (file == platform::kNoFile) {
-    const app::SysErrorText error;
-    if (platform::IsNotFoundError(error.code)) return NotFound;
-    app::FailWithSystemError("ERROR %d. (%s) opening file '%s'\n", error, path);
-  }
-  const auto diskSize = platform::FileSize(file);
-  if (!diskSize) {
-    const app::SysErrorText error;
-    app::FailWithSystemError("ERROR %d. (%s) getting size of file '%s'\n", error, path);
-  }
-  // Decided by size alone, without reading the file.
-  if (*diskSize != size) {
-    platform::Close(file);
-    return Different;
-  }
-  const bool same = ReadAndCompare(file, path, size, text);
-  platform::Close(file);
-  return same ? Same : Different;
+  return Settled(CompareOne(path, size, text), path);
 }
 
 void CompareCommand() {
@@ -97,7 +153,11 @@ void CompareCommand() {
   gQuiet = switches::FindSwitch("/Quiet", switches::kCompareSwitches) != nullptr;
   nms::SrcBaseDir = switches::FindSwitch("/SrcBaseDir", switches::kCompareSwitches);
   nms::LoadNmsFile(nmsPath);
-  nms::ForEachSource(CompareVisitor);
+  const unsigned workers = WorkersFor(nms::SourceCount());
+  if (workers > 0)
+    CompareAhead(workers);
+  else
+    nms::ForEachSource(CompareVisitor);
 }
 
 }  // namespace commands

@@ -208,6 +208,8 @@ void LoadNmsFile(const char* path) {
   LoadNmsImage(image.data(), static_cast<std::uint32_t>(image.size()));
 }
 
+std::uint32_t SourceCount() { return gFile.entryCount; }
+
 void ForEachSource(SourceVisitor visitor) {
   std::string path;  // the reader's path buffer, reused from entry to entry
   for (std::uint32_t index = 0; index < gFile.entryCount; ++index) {

@@ -25,4 +25,7 @@ void LoadNmsImage(const char* image, std::uint32_t size);
 // Calls the visitor for each entry with text, in stored order.
 void ForEachSource(SourceVisitor visitor);
 
+// How many source entries the loaded file stores, with text or without.
+std::uint32_t SourceCount();
+
 }  // namespace nms

@@ -24,8 +24,8 @@ using linux_files::NativePath;
 
 // What the open of the file last opened for reading found, so that asking
 // its size or kind costs no second call (one a file, for a tree of them).
-int gOpenedFd = -1;
-struct stat gOpenedInfo {};
+thread_local int gOpenedFd = -1;
+thread_local struct stat gOpenedInfo {};
 
 bool Stat(FileHandle file, struct stat& info) {
   if (Fd(file) == gOpenedFd) {

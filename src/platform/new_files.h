@@ -14,7 +14,9 @@ namespace platform {
 
 // Creates the file `directory` + `name` (the directory is a plain prefix) for
 // writing, exclusively: anything already at the path (a file, a directory, a
-// link of any kind) makes it fail, as does a missing directory. On failure
+// link of any kind) makes it fail, here or (on Linux, where the file is
+// written without a name) in FinishNew, with the same error; so does a
+// missing directory. On failure
 // returns kNoFile with the reason in LastErrorCode(). `name` comes from an
 // untrusted file: where the system would make of it something other than a
 // plain file of exactly that name (on Windows: a device, a stream, a name on

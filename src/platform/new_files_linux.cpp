@@ -89,6 +89,17 @@ int CreateTemporary(int folder) {
   return -1;  // EEXIST: every name tried is someone else's
 }
 
+// True, with errno EEXIST, when anything is at the name, even a dangling
+// link; true with the reason when the folder cannot be looked in.
+bool NameTaken(int folder, const std::string& name) {
+  struct stat existing {};
+  if (Calls().fstatat(folder, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return true;
+  }
+  return errno != ENOENT;
+}
+
 // Gives the whole temporary file its real name, never over anything: a
 // rename that refuses to replace (vfat, CIFS and local file systems take
 // it), or, where the file system refuses that rename (NFS), a second link
@@ -128,20 +139,20 @@ FileHandle CreateNew(const std::string& directory, std::string_view name) {
   std::string leaf = lastSlash == std::string::npos ? path : path.substr(lastSlash + 1);
   const int folder = OpenFolder(folderPath);
   if (folder < 0) return kNoFile;
-  // Every name that POSIX allows is kept. Anything at the name, even a
-  // dangling link, is refused before a byte is written; a path that ends in
-  // a slash names the folder itself.
-  struct stat existing {};
-  if (leaf.empty() || Calls().fstatat(folder, leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+  // Every name that POSIX allows is kept; a path that ends in a slash names
+  // the folder itself.
+  if (leaf.empty()) {
     errno = EEXIST;
     return kNoFile;
   }
-  if (errno != ENOENT) return kNoFile;
-
   // Written without a name, a file cannot be left behind by any end of the
-  // process, so there is nothing for an ending to put right.
+  // process, so there is nothing for an ending to put right. Anything at the
+  // name, even a dangling link, is found when it is named (EEXIST: linkat
+  // never replaces); the temporary road looks first, so that nothing is
+  // written for a name that is taken.
   int fd = Calls().openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd < 0 && !UnnamedFilesRefused(errno)) return kNoFile;
+  if (fd < 0 && NameTaken(folder, leaf)) return kNoFile;
   const endings::Held held;  // made, and marked for removal, with no ending in between
   gUnnamed = fd >= 0;
   if (!gUnnamed) {

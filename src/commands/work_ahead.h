@@ -1,0 +1,29 @@
+// Working ahead: the entries of a walk worked out on a few threads, their
+// outcomes published on the calling thread alone, in stored order, so that
+// a run prints exactly what it prints on one thread.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+namespace commands {
+
+// How many threads should work ahead on a walk of `entries` entries: none
+// (work on this thread) for a small walk or a machine of one CPU, else one
+// for each CPU online, at most 8. QUARROW_WORKERS, when set, says how many
+// instead, whatever the walk (0: none), so that tests can run every table
+// both ways.
+unsigned WorkersFor(std::size_t entries);
+
+// Calls work(i) for each i below `count` on `workers` threads, never more
+// than a bounded number of entries past the one being published, and
+// publish(i) on the calling thread, in order, each once its work is done.
+// publish returns false to stop; the threads are then stopped and joined,
+// and the index it refused is returned (`count` when all were published).
+// The threads are started with every signal blocked: signals, and what they
+// put right, are the calling thread's.
+std::size_t WorkAheadInOrder(std::size_t count, unsigned workers,
+                             const std::function<void(std::size_t)>& work,
+                             const std::function<bool(std::size_t)>& publish);
+
+}  // namespace commands
