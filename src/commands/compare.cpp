@@ -1,8 +1,9 @@
 // The compare report, and the comparison of one held text with its disk file.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -52,8 +53,8 @@ constexpr const char* kNoMemory = "Couldn't get memory to load file";
 constexpr std::size_t kPieceSize = std::size_t{1} << 20;
 
 char* PieceBuffer() {
-  thread_local char* const buffer = static_cast<char*>(std::malloc(kPieceSize));
-  return buffer;
+  thread_local const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kPieceSize]);
+  return buffer.get();
 }
 
 // How comparing one file ended: a result, or the failure that ends the run,
