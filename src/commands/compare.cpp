@@ -54,7 +54,7 @@ constexpr std::size_t kPieceSize = std::size_t{1} << 20;
 
 char* PieceBuffer() {
   thread_local const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kPieceSize]);
-  return buffer.get();
+  return buffer.get();  // NOLINT(clang-analyzer-cplusplus.NewDelete): lives until the thread ends
 }
 
 // How comparing one file ended: a result, or the failure that ends the run,
