@@ -109,38 +109,24 @@ CompareResult Settled(const Outcome& outcome, const char* path) {
   app::FailWithSystemError(outcome.failure, app::SysErrorText(outcome.code), path);
 }
 
-// The stored entries, for working ahead: their paths copied, since the
-// reader's path buffer lasts one visit.
-struct Entry {
-  std::string path;
-  std::uint32_t size;
-  const char* text;
-};
-std::vector<Entry> gEntries;
-
-int CollectEntry(const char* path, std::uint32_t size, const char* text) {
-  gEntries.push_back({path, size, text});
-  return 1;
-}
-
 // Compares the files of the entries ahead on a few threads; this thread
 // prints each entry's line, or its failure, in stored order, as the visitor
 // does.
 void CompareAhead(unsigned workers) {
-  nms::ForEachSource(CollectEntry);
-  std::vector<Outcome> outcomes(gEntries.size());
+  const std::vector<StoredEntry> entries = StoredEntries();
+  std::vector<Outcome> outcomes(entries.size());
   const std::size_t stopped = WorkAheadInOrder(
-      gEntries.size(), workers,
-      [&outcomes](std::size_t index) {
-        const Entry& entry = gEntries[index];
+      entries.size(), workers,
+      [&](std::size_t index) {
+        const StoredEntry& entry = entries[index];
         outcomes[index] = CompareOne(entry.path.c_str(), entry.size, entry.text);
       },
-      [&outcomes](std::size_t index) {
+      [&](std::size_t index) {
         if (outcomes[index].failure != nullptr) return false;
-        Report(outcomes[index].result, gEntries[index].path.c_str());
+        Report(outcomes[index].result, entries[index].path.c_str());
         return true;
       });
-  if (stopped < gEntries.size()) Settled(outcomes[stopped], gEntries[stopped].path.c_str());
+  if (stopped < entries.size()) Settled(outcomes[stopped], entries[stopped].path.c_str());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "nmsfile/nmsfile.h"
 #include "platform/endings.h"
 
 namespace commands {
@@ -23,6 +24,16 @@ constexpr std::size_t kSmallestWalk = 64;
 constexpr unsigned kMostWorkers = 8;
 // How far work may run past the entry being published.
 constexpr std::size_t kMostAhead = 64;
+// And how many bytes of texts, where they are written out ahead: what the
+// system holds for files not yet named stays small beside the .nms file.
+constexpr std::uint64_t kMostBytesAhead = std::uint64_t{16} << 20;
+
+std::vector<StoredEntry> gCollected;
+
+int Collect(const char* path, std::uint32_t size, const char* text) {
+  gCollected.push_back({path, size, text});
+  return 1;
+}
 
 }  // namespace
 
@@ -34,13 +45,25 @@ unsigned WorkersFor(std::size_t entries) {
   return std::min(cpus, kMostWorkers);
 }
 
+std::vector<StoredEntry> StoredEntries() {
+  gCollected.clear();
+  gCollected.reserve(nms::SourceCount());
+  nms::ForEachSource(Collect);
+  return std::move(gCollected);
+}
+
 // Entries are claimed in order by the threads, which wait only when they are
 // too far ahead; this thread waits only for the entry it publishes next. A
 // thread that waits says so first, and only then is the lock taken to wake
 // it: most entries cost no lock at all.
 std::size_t WorkAheadInOrder(std::size_t count, unsigned workers,
                              const std::function<void(std::size_t)>& work,
-                             const std::function<bool(std::size_t)>& publish) {
+                             const std::function<bool(std::size_t)>& publish,
+                             const std::function<std::uint32_t(std::size_t)>& sizeOf) {
+  // bytesBefore[i]: the sizes of the entries before i, when they count.
+  std::vector<std::uint64_t> bytesBefore(sizeOf ? count + 1 : 0);
+  for (std::size_t index = 0; sizeOf && index < count; ++index)
+    bytesBefore[index + 1] = bytesBefore[index] + sizeOf(index);
   std::vector<std::atomic<bool>> done(count);
   std::atomic<std::size_t> next{0};       // the next entry to claim
   std::atomic<std::size_t> published{0};  // entries published so far
@@ -65,7 +88,13 @@ std::size_t WorkAheadInOrder(std::size_t count, unsigned workers,
     for (;;) {
       const std::size_t index = next.fetch_add(1);
       if (index >= count) return;
-      waitUntil([&] { return stopping.load() || index < published.load() + kMostAhead; });
+      waitUntil([&] {
+        const std::size_t first = published.load();
+        return stopping.load() ||
+               (index < first + kMostAhead &&
+                (!sizeOf || index == first ||
+                 bytesBefore[index + 1] - bytesBefore[first] <= kMostBytesAhead));
+      });
       if (stopping.load()) return;
       work(index);
       done[index].store(true);

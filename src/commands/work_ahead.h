@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace commands {
 
@@ -15,8 +18,20 @@ namespace commands {
 // both ways.
 unsigned WorkersFor(std::size_t entries);
 
+// An entry of the loaded file, its path copied, since the reader's path
+// buffer lasts one visit.
+struct StoredEntry {
+  std::string path;
+  std::uint32_t size;
+  const char* text;
+};
+
+// Every entry with text, in stored order.
+std::vector<StoredEntry> StoredEntries();
+
 // Calls work(i) for each i below `count` on `workers` threads, never more
-// than a bounded number of entries past the one being published, and
+// than 64 entries past the one being published (and, where `sizeOf` is
+// given, never more than 16 MiB of their sizes, unless it is the next one), and
 // publish(i) on the calling thread, in order, each once its work is done.
 // publish returns false to stop; the threads are then stopped and joined,
 // and the index it refused is returned (`count` when all were published).
@@ -24,6 +39,7 @@ unsigned WorkersFor(std::size_t entries);
 // put right, are the calling thread's.
 std::size_t WorkAheadInOrder(std::size_t count, unsigned workers,
                              const std::function<void(std::size_t)>& work,
-                             const std::function<bool(std::size_t)>& publish);
+                             const std::function<bool(std::size_t)>& publish,
+                             const std::function<std::uint32_t(std::size_t)>& sizeOf = nullptr);
 
 }  // namespace commands

@@ -57,4 +57,26 @@ Finish FinishNew(FileHandle file);
 // closing it first if it is still open. The last error code is kept.
 void DiscardNew();
 
+// Writing ahead. Where the last file CreateNew made is written without a
+// name, the texts of the files after it may be written on any thread into
+// files without a name in the same folder: each vanishes with the process,
+// whatever ends it, until TakeAhead makes it the file in progress for
+// FinishNew to name. FolderForAhead gives that folder, or kNoFile where the
+// last new file was written otherwise (a temporary name, or a system that
+// has no files without a name).
+FileHandle FolderForAhead();
+
+// Writes all `size` bytes into a new file without a name in `folder`; safe
+// on any thread. kNoFile when a call fails: the caller then makes the file
+// on the road above, which meets the failure again and says it.
+FileHandle WriteAhead(FileHandle folder, const void* data, std::size_t size);
+
+// Makes the file written ahead the file in progress, as if CreateNew had
+// made it for `directory` + `name` and WriteAll had written it. False, with
+// nothing taken, where that name would never be given (it names the folder).
+bool TakeAhead(FileHandle file, const std::string& directory, std::string_view name);
+
+// Closes a file written ahead and never taken: it vanishes.
+void DropAhead(FileHandle file);
+
 }  // namespace platform

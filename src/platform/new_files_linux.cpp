@@ -119,6 +119,20 @@ bool PublishTemporary(int folder, const std::string& temporary, const std::strin
   return true;
 }
 
+// Where a new file goes: the folder's path and the name in it. The directory
+// is a plain prefix of the name.
+struct NewPath {
+  std::string folder;
+  std::string leaf;
+};
+
+NewPath SplitNewPath(const std::string& directory, std::string_view name) {
+  const std::string path = NativePath(directory + std::string(name));
+  const auto lastSlash = path.rfind('/');
+  if (lastSlash == std::string::npos) return {".", path};
+  return {lastSlash == 0 ? "/" : path.substr(0, lastSlash), path.substr(lastSlash + 1)};
+}
+
 Finish CloseNew(int fd) {
   const bool closed = Calls().close(fd) == 0;
   const int error = errno;
@@ -131,17 +145,12 @@ Finish CloseNew(int fd) {
 
 FileHandle CreateNew(const std::string& directory, std::string_view name) {
   endings::PutRightOnEnding(endings::Job::NewFile, RemoveFileInProgress);
-  const std::string path = NativePath(directory + std::string(name));
-  const auto lastSlash = path.rfind('/');
-  const std::string folderPath = lastSlash == std::string::npos ? "."
-                                 : lastSlash == 0               ? "/"
-                                                                : path.substr(0, lastSlash);
-  std::string leaf = lastSlash == std::string::npos ? path : path.substr(lastSlash + 1);
-  const int folder = OpenFolder(folderPath);
+  NewPath path = SplitNewPath(directory, name);
+  const int folder = OpenFolder(path.folder);
   if (folder < 0) return kNoFile;
   // Every name that POSIX allows is kept; a path that ends in a slash names
   // the folder itself.
-  if (leaf.empty()) {
+  if (path.leaf.empty()) {
     errno = EEXIST;
     return kNoFile;
   }
@@ -152,7 +161,7 @@ FileHandle CreateNew(const std::string& directory, std::string_view name) {
   // written for a name that is taken.
   int fd = Calls().openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd < 0 && !UnnamedFilesRefused(errno)) return kNoFile;
-  if (fd < 0 && NameTaken(folder, leaf)) return kNoFile;
+  if (fd < 0 && NameTaken(folder, path.leaf)) return kNoFile;
   const endings::Held held;  // made, and marked for removal, with no ending in between
   gUnnamed = fd >= 0;
   if (!gUnnamed) {
@@ -164,7 +173,7 @@ FileHandle CreateNew(const std::string& directory, std::string_view name) {
   }
   gFdInProgress = fd;
   gFolderInProgress = folder;
-  gNameInProgress = std::move(leaf);
+  gNameInProgress = std::move(path.leaf);
   if (gUnnamed) gOnDisk.clear();
   gRemoveOnEnd = gUnnamed ? 0 : 1;
   return fd;
@@ -223,5 +232,33 @@ void DiscardNew() {
   }
   errno = saved;
 }
+
+FileHandle FolderForAhead() { return gUnnamed ? gFolderInProgress : kNoFile; }
+
+FileHandle WriteAhead(FileHandle folder, const void* data, std::size_t size) {
+  const int fd = Calls().openat(Fd(folder), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) return kNoFile;
+  if (!WriteAll(fd, data, size)) {
+    Calls().close(fd);
+    return kNoFile;
+  }
+  return fd;
+}
+
+bool TakeAhead(FileHandle file, const std::string& directory, std::string_view name) {
+  NewPath path = SplitNewPath(directory, name);
+  if (path.leaf.empty()) return false;
+  // The folder stays the last CreateNew's: every new file of a run goes to
+  // the one output folder.
+  const endings::Held held;
+  gUnnamed = true;
+  gFdInProgress = Fd(file);
+  gNameInProgress = std::move(path.leaf);
+  gOnDisk.clear();
+  gRemoveOnEnd = 0;
+  return true;
+}
+
+void DropAhead(FileHandle file) { Calls().close(Fd(file)); }
 
 }  // namespace platform

@@ -111,4 +111,11 @@ void DiscardNew() {
   SetLastError(saved);
 }
 
+// A new file stands under its name from its creation, removed by an ending
+// until it is whole: there is no file without a name to write ahead.
+FileHandle FolderForAhead() { return kNoFile; }
+FileHandle WriteAhead(FileHandle, const void*, std::size_t) { return kNoFile; }
+bool TakeAhead(FileHandle, const std::string&, std::string_view) { return false; }
+void DropAhead(FileHandle) {}
+
 }  // namespace platform

@@ -279,7 +279,8 @@ TEST_F(Compare, DevicesPipesAndTheDeviceNamespaceAreNotFoundAndNeverOpened) {
   // ahead may open the files in any order.
   std::vector<std::string> opened = FilesOpenedUnderWine({"compare", "devices.nms"});
   std::sort(opened.begin() + (opened.empty() ? 0 : 1), opened.end());
-  std::vector<std::string> expected{"console.c", "com10.c", "tree\\src\\same.c", sources.back().path};
+  std::vector<std::string> expected{"console.c", "com10.c", "tree\\src\\same.c",
+                                    sources.back().path};
   std::sort(expected.begin(), expected.end());
   expected.insert(expected.begin(), "devices.nms");
   EXPECT_EQ(opened, expected);

@@ -5,10 +5,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -127,6 +129,14 @@ int LinkOnlyThroughProc(int fromDirectory, const char* from, int toDirectory, co
     return -1;
   }
   return RealCalls().linkat(fromDirectory, from, toDirectory, to, flags);
+}
+
+// Writes of one size fail, on whichever thread they are made.
+template <int kError, std::size_t kSize>
+ssize_t WriteFailingAtSize(int fd, const void* data, std::size_t size) {
+  if (size != kSize) return RealCalls().write(fd, data, size);
+  errno = kError;
+  return -1;
 }
 
 struct Row {
@@ -287,6 +297,49 @@ TEST_F(NewFile, ComparedFilesThatEndEarlyDifferAndFailedReadsEndTheRun) {
     EXPECT_EQ(ExtractInChild([read = read] { Calls().read = read; },
                              {"quarrow", "compare", "../one.nms"}),
               std::pair(status, std::string(out)));
+}
+
+// Threads writing ahead (three, whatever the run's size) meet failures in
+// the middle of a run; the output, the status and the files left are those
+// of the run on one thread: it stops at the same entry, with the same words.
+TEST_F(NewFile, FailuresInTheMiddleEndARunWorkingAheadWhereTheyEndItOnOneThread) {
+  std::vector<nmswriter::Source> sources;
+  for (std::size_t index = 1; index <= 40; ++index)
+    sources.push_back({"src\\" + std::to_string(index) + ".c", std::string(index, 'x')});
+  std::ofstream(folder_ / "many.nms", std::ios::binary) << nmswriter::BuildNms(sources);
+  const std::vector<std::pair<const char*, std::function<void()>>> failures = {
+      {"a full disk at the 20th file", [] { Calls().write = WriteFailingAtSize<ENOSPC, 20>; }},
+      {"a file size limit at the 20th", [] { Calls().write = WriteFailingAtSize<EFBIG, 20>; }},
+      {"the 20th name taken", [] {}},
+      {"too few descriptors for the files ahead",
+       [] {
+         const struct rlimit few { 12, 12 };
+         setrlimit(RLIMIT_NOFILE, &few);
+       }},
+  };
+  for (const auto& [name, inject] : failures) {
+    SCOPED_TRACE(name);
+    std::vector<std::tuple<int, std::string, std::vector<std::string>>> runs;
+    for (const char* workers : {"0", "3"}) {
+      std::filesystem::remove_all(folder_ / "out");
+      std::filesystem::create_directory(folder_ / "out");
+      if (std::string_view(name).ends_with("taken"))
+        std::ofstream(folder_ / "out/20.c") << "theirs";
+      const auto [status, out] = ExtractInChild(
+          [&, workers = workers] {
+            setenv("QUARROW_WORKERS", workers, 1);
+            inject();
+          },
+          {"quarrow", "extract", "../many.nms", "/OutDir="});
+      std::vector<std::string> files;
+      for (const auto& entry : std::filesystem::directory_iterator(folder_ / "out"))
+        files.push_back(entry.path().filename().string());
+      std::sort(files.begin(), files.end());
+      runs.emplace_back(status, out, files);
+    }
+    EXPECT_EQ(runs[0], runs[1]);
+    EXPECT_EQ(std::get<0>(runs[0]), std::string_view(name).starts_with("too few") ? 0 : 1);
+  }
 }
 
 // A finished file has the mode a plain create gives: 0666 less the umask.
