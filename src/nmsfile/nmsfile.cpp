@@ -180,7 +180,7 @@ std::string_view ReadWholeFile(platform::FileHandle file) {
   const auto size = static_cast<std::size_t>(*fileSize);
   auto* block = static_cast<char*>(platform::AllocateBlock(size));
   if (block == nullptr) FailWith("Couldn't get mem to load .nms file");
-  if (!platform::ReadExactly(file, block, size)) FailWith("Couldn't read .nms file");
+  if (!platform::ReadWholeRegularFile(file, block, size)) FailWith("Couldn't read .nms file");
   return {block, size};
 }
 

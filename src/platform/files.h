@@ -47,6 +47,12 @@ bool IsPipe(FileHandle file);
 // call or when the file ends first (the error code is then 0).
 bool ReadExactly(FileHandle file, void* buffer, std::size_t size);
 
+// Reads a whole regular file of `size` bytes, from its start, as
+// ReadExactly does. Where the file is large and there are CPUs to spare, a
+// few threads read a part each (on Linux), since filling fresh pages costs
+// more than the copy; the error code is then the first failed part's.
+bool ReadWholeRegularFile(FileHandle file, void* buffer, std::size_t size);
+
 // Reads what the next call gives, at most `capacity` bytes: 0 at the end of
 // the file, nullopt on failure.
 std::optional<std::size_t> ReadSome(FileHandle file, void* buffer, std::size_t capacity);

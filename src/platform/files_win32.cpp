@@ -129,6 +129,11 @@ bool ReadExactly(FileHandle file, void* buffer, std::size_t size) {
   return true;
 }
 
+// One read: the system already reads large files ahead.
+bool ReadWholeRegularFile(FileHandle file, void* buffer, std::size_t size) {
+  return ReadExactly(file, buffer, size);
+}
+
 std::optional<std::size_t> ReadSome(FileHandle file, void* buffer, std::size_t capacity) {
   DWORD got = 0;
   if (ReadFile(Win(file), buffer, TransferSize(capacity), &got, nullptr)) return got;

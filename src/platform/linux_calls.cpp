@@ -14,6 +14,7 @@ const SystemCalls& RealCalls() {
       },
       ::close,
       ::read,
+      ::pread,
       ::write,
       ::fstat,
       ::fstatat,

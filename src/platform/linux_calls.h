@@ -18,6 +18,7 @@ struct SystemCalls {
   int (*openat)(int folder, const char* path, int flags, mode_t mode);
   int (*close)(int fd);
   ssize_t (*read)(int fd, void* buffer, std::size_t size);
+  ssize_t (*pread)(int fd, void* buffer, std::size_t size, off_t offset);
   ssize_t (*write)(int fd, const void* data, std::size_t size);
   int (*fstat)(int fd, struct stat* info);
   int (*fstatat)(int folder, const char* path, struct stat* info, int flags);

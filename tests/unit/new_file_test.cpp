@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -37,9 +38,9 @@ const std::string kHeadings = "Bytes  Filename\n------ -------------------------
 const std::string kText = "int main(void) { return 0; }\n";  // 29 bytes, written as a.c
 
 // The descriptors of the new file and of the disk file compared, once the
-// program has opened them.
-int gNewFile = -1;
-int gDiskFile = -1;
+// program has opened them (on any of its threads).
+std::atomic<int> gNewFile{-1};
+std::atomic<int> gDiskFile{-1};
 // Non-zero: how the file system refuses a file without a name.
 int gUnnamedRefusal = 0;
 
@@ -89,6 +90,20 @@ ssize_t ReadFailing(int fd, void* buffer, std::size_t size) {
   errno = EIO;
   return -1;
 }
+// A large .nms file whose reading fails past its first part, whether it is
+// read in one go or in parts by several threads (on a machine of one CPU).
+ssize_t ReadingLargeFails(int fd, void* buffer, std::size_t size) {
+  if (size < (std::size_t{32} << 20)) return RealCalls().read(fd, buffer, size);
+  errno = EIO;
+  return -1;
+}
+template <int kError>
+ssize_t LaterPartsFail(int fd, void* buffer, std::size_t size, off_t offset) {
+  if (offset == 0) return RealCalls().pread(fd, buffer, size, offset);
+  errno = kError;
+  return kError == 0 ? 0 : -1;
+}
+
 // The run is ended by a signal between two pieces of the text.
 ssize_t WriteThenTerminated(int fd, const void* data, std::size_t size) {
   if (fd != gNewFile) return RealCalls().write(fd, data, size);
@@ -317,18 +332,18 @@ TEST_F(NewFile, FailuresInTheMiddleEndARunWorkingAheadWhereTheyEndItOnOneThread)
          setrlimit(RLIMIT_NOFILE, &few);
        }},
   };
-  for (const auto& [name, inject] : failures) {
-    SCOPED_TRACE(name);
+  for (const auto& failure : failures) {
+    const std::string_view name = failure.first;
+    SCOPED_TRACE(failure.first);
     std::vector<std::tuple<int, std::string, std::vector<std::string>>> runs;
     for (const char* workers : {"0", "3"}) {
       std::filesystem::remove_all(folder_ / "out");
       std::filesystem::create_directory(folder_ / "out");
-      if (std::string_view(name).ends_with("taken"))
-        std::ofstream(folder_ / "out/20.c") << "theirs";
+      if (name.ends_with("taken")) std::ofstream(folder_ / "out/20.c") << "theirs";
       const auto [status, out] = ExtractInChild(
           [&, workers = workers] {
             setenv("QUARROW_WORKERS", workers, 1);
-            inject();
+            failure.second();
           },
           {"quarrow", "extract", "../many.nms", "/OutDir="});
       std::vector<std::string> files;
@@ -338,8 +353,23 @@ TEST_F(NewFile, FailuresInTheMiddleEndARunWorkingAheadWhereTheyEndItOnOneThread)
       runs.emplace_back(status, out, files);
     }
     EXPECT_EQ(runs[0], runs[1]);
-    EXPECT_EQ(std::get<0>(runs[0]), std::string_view(name).starts_with("too few") ? 0 : 1);
+    EXPECT_EQ(std::get<0>(runs[0]), name.starts_with("too few") ? 0 : 1);
   }
+}
+
+// One part of the .nms file that fails, or ends early, fails the whole load.
+TEST_F(NewFile, ALoadFailsWhenAnyPartOfItFails) {
+  std::ofstream(folder_ / "large.nms", std::ios::binary)
+      << nmswriter::BuildNms({{"src\\a.c", std::string(std::size_t{80} << 20, 'x')}});
+  std::filesystem::create_directory(folder_ / "out");
+  for (const auto pread : {&LaterPartsFail<EIO>, &LaterPartsFail<0>})
+    EXPECT_EQ(ExtractInChild(
+                  [pread = pread] {
+                    Calls().read = ReadingLargeFails;
+                    Calls().pread = pread;
+                  },
+                  {"quarrow", "list", "../large.nms"}),
+              std::pair(1, std::string("Couldn't read .nms file")));
 }
 
 // A finished file has the mode a plain create gives: 0666 less the umask.
