@@ -19,9 +19,9 @@ namespace {
 // Fewer entries than this are worked on one thread: starting threads would
 // cost more than they save.
 constexpr std::size_t kSmallestWalk = 64;
-// Each thread holds a read buffer of 1 MiB: 8 keep the run within 8 MiB of
-// its memory on one thread.
-constexpr unsigned kMostWorkers = 8;
+// Each thread holds a read buffer of 1 MiB: 7 beside the calling thread
+// keep the run within 8 MiB of its memory on one thread.
+constexpr unsigned kMostWorkers = 7;
 // How far work may run past the entry being published.
 constexpr std::size_t kMostAhead = 64;
 // And how many bytes of texts, where they are written out ahead: what the
@@ -42,7 +42,7 @@ unsigned WorkersFor(std::size_t entries) {
     return std::min(static_cast<unsigned>(std::strtoul(forced, nullptr, 10)), kMostWorkers);
   const unsigned cpus = std::thread::hardware_concurrency();
   if (cpus <= 1 || entries < kSmallestWalk) return 0;
-  return std::min(cpus, kMostWorkers);
+  return std::min(cpus - 1, kMostWorkers);
 }
 
 std::vector<StoredEntry> StoredEntries() {
@@ -52,10 +52,11 @@ std::vector<StoredEntry> StoredEntries() {
   return std::move(gCollected);
 }
 
-// Entries are claimed in order by the threads, which wait only when they are
-// too far ahead; this thread waits only for the entry it publishes next. A
-// thread that waits says so first, and only then is the lock taken to wake
-// it: most entries cost no lock at all.
+// Entries are claimed in order, by the threads and by this one, which works
+// on the entries ahead itself whenever the one it publishes next is not
+// done, and sleeps only when there is nothing it may claim. A thread that
+// waits says so first, and only then is the lock taken to wake it: most
+// entries cost no lock at all.
 std::size_t WorkAheadInOrder(std::size_t count, unsigned workers,
                              const std::function<void(std::size_t)>& work,
                              const std::function<bool(std::size_t)>& publish,
@@ -64,6 +65,12 @@ std::size_t WorkAheadInOrder(std::size_t count, unsigned workers,
   std::vector<std::uint64_t> bytesBefore(sizeOf ? count + 1 : 0);
   for (std::size_t index = 0; sizeOf && index < count; ++index)
     bytesBefore[index + 1] = bytesBefore[index] + sizeOf(index);
+  // Whether work on the entry may start while `first` is the next to publish.
+  const auto withinBounds = [&](std::size_t index, std::size_t first) {
+    return index < first + kMostAhead &&
+           (!sizeOf || index == first ||
+            bytesBefore[index + 1] - bytesBefore[first] <= kMostBytesAhead);
+  };
   std::vector<std::atomic<bool>> done(count);
   std::atomic<std::size_t> next{0};       // the next entry to claim
   std::atomic<std::size_t> published{0};  // entries published so far
@@ -83,22 +90,19 @@ std::size_t WorkAheadInOrder(std::size_t count, unsigned workers,
     { const std::lock_guard<std::mutex> lock(guard); }
     changed.notify_all();
   };
+  const auto workOn = [&](std::size_t index) {
+    work(index);
+    done[index].store(true);
+    wakeWaiters();
+  };
 
   const auto worker = [&] {
     for (;;) {
       const std::size_t index = next.fetch_add(1);
       if (index >= count) return;
-      waitUntil([&] {
-        const std::size_t first = published.load();
-        return stopping.load() ||
-               (index < first + kMostAhead &&
-                (!sizeOf || index == first ||
-                 bytesBefore[index + 1] - bytesBefore[first] <= kMostBytesAhead));
-      });
+      waitUntil([&] { return stopping.load() || withinBounds(index, published.load()); });
       if (stopping.load()) return;
-      work(index);
-      done[index].store(true);
-      wakeWaiters();
+      workOn(index);
     }
   };
 
@@ -109,7 +113,14 @@ std::size_t WorkAheadInOrder(std::size_t count, unsigned workers,
   }
   std::size_t index = 0;
   for (; index < count; ++index) {
-    waitUntil([&] { return done[index].load(); });
+    while (!done[index].load()) {
+      std::size_t claim = next.load();
+      if (claim >= count || !withinBounds(claim, index)) {
+        waitUntil([&] { return done[index].load(); });
+      } else if (next.compare_exchange_weak(claim, claim + 1)) {
+        workOn(claim);
+      }
+    }
     if (!publish(index)) break;
     published.store(index + 1);
     wakeWaiters();

@@ -11,11 +11,11 @@
 
 namespace commands {
 
-// How many threads should work ahead on a walk of `entries` entries: none
-// (work on this thread) for a small walk or a machine of one CPU, else one
-// for each CPU online, at most 8. QUARROW_WORKERS, when set, says how many
-// instead, whatever the walk (0: none), so that tests can run every table
-// both ways.
+// How many threads should work ahead on a walk of `entries` entries, beside
+// the calling thread: none for a small walk or a machine of one CPU, else
+// one for each other CPU online, at most 7. QUARROW_WORKERS, when set, says
+// how many instead, whatever the walk (0: none), so that tests can run every
+// table both ways.
 unsigned WorkersFor(std::size_t entries);
 
 // An entry of the loaded file, its path copied, since the reader's path
@@ -29,7 +29,8 @@ struct StoredEntry {
 // Every entry with text, in stored order.
 std::vector<StoredEntry> StoredEntries();
 
-// Calls work(i) for each i below `count` on `workers` threads, never more
+// Calls work(i) for each i below `count`, on `workers` threads and on the
+// calling thread while it waits, never more
 // than 64 entries past the one being published (and, where `sizeOf` is
 // given, never more than 16 MiB of their sizes, unless it is the next one), and
 // publish(i) on the calling thread, in order, each once its work is done.
