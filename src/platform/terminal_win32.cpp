@@ -124,7 +124,8 @@ std::u32string DecodeAnsiCodePage(std::string_view text) {
   for (std::size_t at = 0; at < wide.size(); ++at) {
     const char32_t unit = wide[at];
     if (IS_HIGH_SURROGATE(wide[at]) && at + 1 < wide.size() && IS_LOW_SURROGATE(wide[at + 1])) {
-      characters += 0x10000 + ((unit - 0xD800) << 10) + (char32_t{wide[at + 1]} - 0xDC00);
+      characters +=
+          static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (wide[at + 1] - 0xDC00));
       ++at;
     } else {
       characters += unit;
