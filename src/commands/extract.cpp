@@ -115,11 +115,12 @@ int ExtractVisitor(const char* path, std::uint32_t size, const char* text) {
 }
 
 // A failure met while naming a file written ahead, kept until the threads
-// are stopped.
+// are stopped. (cppcheck misses the reads of its members through the
+// optional that holds it.)
 struct NamingFailure {
-  const char* format;
+  const char* format;  // cppcheck-suppress unusedStructMember
   app::SysErrorText error;
-  std::string outputPath;
+  std::string outputPath;  // cppcheck-suppress unusedStructMember
 };
 
 // Names the file written ahead for the entry, as WriteNewFile would have

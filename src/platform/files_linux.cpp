@@ -177,13 +177,11 @@ bool ReadWholeRegularFile(FileHandle file, void* buffer, std::size_t size) {
   }
   readPart(0);
   for (std::thread& reader : readers) reader.join();
-  for (const int outcome : outcomes) {
-    if (outcome >= 0) {
-      errno = outcome;
-      return false;
-    }
-  }
-  return true;
+  const auto failed =
+      std::find_if(outcomes.begin(), outcomes.end(), [](int outcome) { return outcome >= 0; });
+  if (failed == outcomes.end()) return true;
+  errno = *failed;
+  return false;
 }
 
 std::optional<std::size_t> ReadSome(FileHandle file, void* buffer, std::size_t capacity) {
