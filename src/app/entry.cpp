@@ -89,6 +89,9 @@ const char* TakeNmsPath() {
 }
 
 int RunQuarrow(int argc, char** argv) {
+  // Nothing can be said safely when a closed standard stream's number
+  // cannot be taken: any word might land in a file of the run.
+  if (!platform::KeepStandardStreamsApart()) EndProcess(1);
   // The error stream is written at once, so that it keeps its place among the
   // lines of standard output (flushed before each error-stream write).
   std::setvbuf(stderr, nullptr, _IONBF, 0);

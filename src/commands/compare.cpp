@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -47,15 +48,48 @@ int CompareVisitor(const char* path, std::uint32_t size, const char* text) {
 
 constexpr const char* kNoMemory = "Couldn't get memory to load file";
 
-// Disk files are read in pieces into one buffer kept for the whole run, one
-// for each thread that compares: a fresh block for each file costs a page
-// fault per page, many times the read.
+// Disk files are read in pieces into buffers kept for the whole run, as many
+// as there are threads comparing at once: a fresh block for each file costs
+// a page fault per page, many times the read. They are lent out rather than
+// held by each thread, since the MinGW runtime frees a thread's storage
+// before its thread_local objects are destroyed.
 constexpr std::size_t kPieceSize = std::size_t{1} << 20;
 
-char* PieceBuffer() {
-  thread_local const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kPieceSize]);
-  return buffer.get();  // NOLINT(clang-analyzer-cplusplus.NewDelete): lives until the thread ends
-}
+std::mutex gSpareBuffersGuard;
+std::vector<std::unique_ptr<char[]>> gSpareBuffers;
+
+// A buffer lent for one file, given back when it goes out of scope; null
+// where there is no memory for one.
+class LentBuffer {
+ public:
+  LentBuffer() {
+    {
+      const std::lock_guard<std::mutex> lock(gSpareBuffersGuard);
+      if (!gSpareBuffers.empty()) {
+        buffer_ = std::move(gSpareBuffers.back());
+        gSpareBuffers.pop_back();
+        return;
+      }
+    }
+    buffer_.reset(new (std::nothrow) char[kPieceSize]);
+  }
+  ~LentBuffer() {
+    if (buffer_ == nullptr) return;
+    const std::lock_guard<std::mutex> lock(gSpareBuffersGuard);
+    try {
+      gSpareBuffers.push_back(std::move(buffer_));
+    } catch (const std::bad_alloc&) {  // kept no more: freed with the holder
+    }
+  }
+  LentBuffer(const LentBuffer&) = delete;
+  LentBuffer& operator=(const LentBuffer&) = delete;
+  LentBuffer(LentBuffer&&) = delete;
+  LentBuffer& operator=(LentBuffer&&) = delete;
+  char* get() const { return buffer_.get(); }
+
+ private:
+  std::unique_ptr<char[]> buffer_;
+};
 
 // How comparing one file ended: a result, or the failure that ends the run,
 // with the system's error number, as the thread that met it captured it.
@@ -71,7 +105,8 @@ Outcome Failed(const char* format) { return {Same, format, platform::LastErrorCo
 // A file that ends before its size (as files of /proc and /sys do, and files
 // cut short while being read) does not hold the text: it differs.
 Outcome ReadAndCompare(platform::FileHandle file, std::uint32_t size, const char* text) {
-  char* const buffer = PieceBuffer();
+  const LentBuffer lent;
+  char* const buffer = lent.get();
   if (buffer == nullptr) return {Same, kNoMemory, 0};
   bool same = true;
   for (std::uint32_t done = 0; done < size;) {
@@ -110,8 +145,10 @@ CompareResult Settled(const Outcome& outcome, const char* path) {
 }
 
 // Compares the files of the entries ahead on a few threads; this thread
-// prints each entry's line, or its failure, in stored order, as the visitor
-// does.
+// prints each entry's line in stored order, as the visitor does. A failure
+// met ahead may be the threads' own (too many files open at once, no memory
+// for one more buffer): it stops them, and that entry and those after it are
+// compared here, where only a failure that one thread meets ends the run.
 void CompareAhead(unsigned workers) {
   const std::vector<StoredEntry> entries = StoredEntries();
   std::vector<Outcome> outcomes(entries.size());
@@ -126,7 +163,8 @@ void CompareAhead(unsigned workers) {
         Report(outcomes[index].result, entries[index].path.c_str());
         return true;
       });
-  if (stopped < entries.size()) Settled(outcomes[stopped], entries[stopped].path.c_str());
+  for (std::size_t index = stopped; index < entries.size(); ++index)
+    CompareVisitor(entries[index].path.c_str(), entries[index].size, entries[index].text);
 }
 
 }  // namespace
@@ -139,6 +177,7 @@ void CompareCommand() {
   const char* nmsPath = app::TakeNmsPath();
   gQuiet = switches::FindSwitch("/Quiet", switches::kCompareSwitches) != nullptr;
   nms::SrcBaseDir = switches::FindSwitch("/SrcBaseDir", switches::kCompareSwitches);
+  TakeWorkersSetting();
   nms::LoadNmsFile(nmsPath);
   const unsigned workers = WorkersFor(nms::SourceCount());
   if (workers > 0)

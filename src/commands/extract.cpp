@@ -196,6 +196,7 @@ void ExtractCommand() {
   const char* outDir = switches::FindSwitch("/OutDir", switches::kExtractSwitches);
   gOutDir = outDir != nullptr ? outDir : ".\\";
   nms::SrcBaseDir = switches::FindSwitch("/SrcBaseDir", switches::kExtractSwitches);
+  TakeWorkersSetting();
   nms::LoadNmsFile(nmsPath);
   app::Print(platform::Stream::Output, "Bytes  Filename\n");
   app::Print(platform::Stream::Output, "------ --------------------------------------\n");

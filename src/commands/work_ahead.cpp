@@ -2,15 +2,20 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <condition_variable>
 #include <cstdlib>
+#include <limits>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <thread>
+#include <string_view>
 #include <vector>
 
+#include "app/report.h"
 #include "nmsfile/nmsfile.h"
-#include "platform/endings.h"
+#include "platform/terminal.h"
+#include "platform/threads.h"
 
 namespace commands {
 
@@ -30,6 +35,9 @@ constexpr std::uint64_t kMostBytesAhead = std::uint64_t{16} << 20;
 
 std::vector<StoredEntry> gCollected;
 
+// QUARROW_WORKERS, where it is set.
+std::optional<unsigned> gWorkersSetting;
+
 int Collect(const char* path, std::uint32_t size, const char* text) {
   gCollected.push_back({path, size, text});
   return 1;
@@ -37,12 +45,27 @@ int Collect(const char* path, std::uint32_t size, const char* text) {
 
 }  // namespace
 
+void TakeWorkersSetting() {
+  const char* const setting = std::getenv("QUARROW_WORKERS");
+  if (setting == nullptr) return;
+  const std::string_view digits = setting;
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) {
+    app::Print(platform::Stream::Output,
+               "ERROR -- QUARROW_WORKERS must be a whole number from 0 up, not '%s'\n",
+               app::Shown(platform::Stream::Output, setting).c_str());
+    app::EndProcess(1);
+  }
+  unsigned number = 0;
+  const bool fits =
+      std::from_chars(digits.data(), digits.data() + digits.size(), number).ec == std::errc();
+  // A number too large to hold asks for as many as there may be.
+  gWorkersSetting = fits ? number : std::numeric_limits<unsigned>::max();
+}
+
 unsigned WorkersFor(std::size_t entries) {
-  if (const char* forced = std::getenv("QUARROW_WORKERS"); forced != nullptr)
-    return std::min(static_cast<unsigned>(std::strtoul(forced, nullptr, 10)), kMostWorkers);
-  const unsigned cpus = std::thread::hardware_concurrency();
-  if (cpus <= 1 || entries < kSmallestWalk) return 0;
-  return std::min(cpus - 1, kMostWorkers);
+  const unsigned spare = std::min(platform::CpusGranted() - 1, kMostWorkers);
+  if (gWorkersSetting) return std::min(*gWorkersSetting, spare);
+  return entries < kSmallestWalk ? 0 : spare;
 }
 
 std::vector<StoredEntry> StoredEntries() {
@@ -106,11 +129,11 @@ std::size_t WorkAheadInOrder(std::size_t count, unsigned workers,
     }
   };
 
-  std::vector<std::thread> threads;
-  {
-    const platform::endings::Held signalsBlocked;  // the threads start with this mask
-    for (unsigned started = 0; started < workers; ++started) threads.emplace_back(worker);
-  }
+  const std::function<void()> body = worker;
+  std::vector<platform::ThreadHandle> threads;
+  threads.reserve(workers);
+  for (platform::ThreadHandle started{}; threads.size() < workers; threads.push_back(started))
+    if (!platform::StartThread(body, started)) break;
   std::size_t index = 0;
   for (; index < count; ++index) {
     while (!done[index].load()) {
@@ -128,7 +151,7 @@ std::size_t WorkAheadInOrder(std::size_t count, unsigned workers,
   stopping.store(true);
   { const std::lock_guard<std::mutex> lock(guard); }
   changed.notify_all();
-  for (std::thread& thread : threads) thread.join();
+  for (const platform::ThreadHandle thread : threads) platform::JoinThread(thread);
   return index;
 }
 

@@ -11,11 +11,17 @@
 
 namespace commands {
 
+// Reads QUARROW_WORKERS, before the .nms file is read: a whole number from 0
+// up, how many threads may work beside the calling one (0: none). Anything
+// else ends the run with a line that names the variable and its value.
+void TakeWorkersSetting();
+
 // How many threads should work ahead on a walk of `entries` entries, beside
-// the calling thread: none for a small walk or a machine of one CPU, else
-// one for each other CPU online, at most 7. QUARROW_WORKERS, when set, says
-// how many instead, whatever the walk (0: none), so that tests can run every
-// table both ways.
+// the calling thread: one for each other CPU granted (platform::CpusGranted),
+// at most 7, and none for a small walk. QUARROW_WORKERS, when set, says how
+// many may, whatever the walk (0: none), so that tests can run every table
+// both ways; never more than the other CPUs granted, since a thread beyond
+// them only takes time from the one that publishes.
 unsigned WorkersFor(std::size_t entries);
 
 // An entry of the loaded file, its path copied, since the reader's path
@@ -37,7 +43,8 @@ std::vector<StoredEntry> StoredEntries();
 // publish returns false to stop; the threads are then stopped and joined,
 // and the index it refused is returned (`count` when all were published).
 // The threads are started with every signal blocked: signals, and what they
-// put right, are the calling thread's.
+// put right, are the calling thread's. A thread the system will not start
+// is no failure: the walk goes on with those it has, down to this one.
 std::size_t WorkAheadInOrder(std::size_t count, unsigned workers,
                              const std::function<void(std::size_t)>& work,
                              const std::function<bool(std::size_t)>& publish,

@@ -20,6 +20,16 @@ inline constexpr FileHandle kNoFile = -1;
 // the short program name): the backslash on Windows, both slashes elsewhere.
 extern const std::string_view kProgramPathSeparators;
 
+// Called first, before anything is opened. A standard stream that the
+// process was started without (POSIX: descriptor 0, 1 or 2 closed, as cron,
+// a service manager or `<&- >&-` leave them) is opened on the null device,
+// read only: POSIX gives each new file the lowest free number, so a file of
+// the run would otherwise take the stream's, and the program's own words
+// would land in it. A write to such a stream still fails, as it did. False
+// when that cannot be done; the run must then end before it opens anything.
+// Windows gives no file of the run a standard handle's place: nothing to do.
+bool KeepStandardStreamsApart();
+
 // Opens an existing file for reading; other readers may open it too, writers
 // may not. Never blocks (a FIFO opens at once) and refuses a directory.
 // On failure returns kNoFile with the reason in LastErrorCode(). Paths of any

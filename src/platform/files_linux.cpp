@@ -9,12 +9,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
+#include <functional>
 #include <vector>
 
-#include "platform/endings.h"
 #include "platform/files.h"
 #include "platform/linux_calls.h"
+#include "platform/threads.h"
 
 namespace platform {
 
@@ -40,6 +40,19 @@ bool Stat(FileHandle file, struct stat& info) {
 }
 
 }  // namespace
+
+bool KeepStandardStreamsApart() {
+  for (int stream = 0; stream <= 2; ++stream) {
+    if (Calls().fcntl(stream, F_GETFD, 0) >= 0 || errno != EBADF) continue;
+    // The lowest free number is the stream's. Where there is no /dev (a bare
+    // chroot), the root folder as a path-only descriptor refuses every read
+    // and write just the same.
+    int fd = Calls().openat(AT_FDCWD, "/dev/null", O_RDONLY | O_NOCTTY, 0);
+    if (fd < 0) fd = Calls().openat(AT_FDCWD, "/", O_PATH | O_DIRECTORY, 0);
+    if (fd != stream) return false;
+  }
+  return true;
+}
 
 FileHandle OpenForReading(const std::string& path) {
   // O_NONBLOCK so that opening a FIFO with no writer cannot hang the run.
@@ -160,8 +173,7 @@ bool ReadWholeRegularFile(FileHandle file, void* buffer, std::size_t size) {
   // that, the memory bus, not the CPUs, sets the pace.
   constexpr std::size_t kSmallestPart = std::size_t{32} << 20;
   constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  const std::size_t parts =
-      std::min<std::size_t>({std::thread::hardware_concurrency(), 4, size / kSmallestPart});
+  const std::size_t parts = std::min<std::size_t>({CpusGranted(), 4, size / kSmallestPart});
   if (parts <= 1) return ReadExactly(file, buffer, size);
   const std::size_t partSize = (size / parts + kHugePage - 1) / kHugePage * kHugePage;
   std::vector<int> outcomes(parts, -1);
@@ -170,13 +182,21 @@ bool ReadWholeRegularFile(FileHandle file, void* buffer, std::size_t size) {
     outcomes[part] = ReadPart(Fd(file), static_cast<char*>(buffer) + offset,
                               std::min(partSize, size - offset), offset);
   };
-  std::vector<std::thread> readers;
-  {
-    const endings::Held signalsBlocked;  // the threads start with this mask
-    for (std::size_t part = 1; part < parts; ++part) readers.emplace_back(readPart, part);
+  // Each part a thread would have read, where the system starts none, is
+  // read here.
+  std::vector<std::function<void()>> bodies;
+  for (std::size_t part = 0; part < parts; ++part)
+    bodies.emplace_back([&, part] { readPart(part); });
+  std::vector<ThreadHandle> readers;
+  for (std::size_t part = 1; part < parts; ++part) {
+    ThreadHandle reader{};
+    if (StartThread(bodies[part], reader))
+      readers.push_back(reader);
+    else
+      readPart(part);
   }
   readPart(0);
-  for (std::thread& reader : readers) reader.join();
+  for (const ThreadHandle reader : readers) JoinThread(reader);
   const auto failed =
       std::find_if(outcomes.begin(), outcomes.end(), [](int outcome) { return outcome >= 0; });
   if (failed == outcomes.end()) return true;

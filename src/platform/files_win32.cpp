@@ -143,6 +143,10 @@ std::optional<std::size_t> ReadSome(FileHandle file, void* buffer, std::size_t c
 
 void Close(FileHandle file) { CloseHandle(Win(file)); }
 
+// A process started without standard handles has none (GetStdHandle gives
+// null), and no handle the run opens ever becomes one: its words go nowhere.
+bool KeepStandardStreamsApart() { return true; }
+
 std::uint32_t LastErrorCode() { return GetLastError(); }
 
 std::string ErrorMessage(std::uint32_t code) {

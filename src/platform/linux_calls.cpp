@@ -28,6 +28,7 @@ const SystemCalls& RealCalls() {
       ::tcgetpgrp,
       ::tcgetattr,
       ::tcsetattr,
+      ::pthread_create,
   };
   return real;
 }

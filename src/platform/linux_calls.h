@@ -1,11 +1,12 @@
 // The system calls under the Linux files of the platform layer (files, new
-// files, the terminal), gathered in one table so that a test can make any of
+// files, the terminal, threads), gathered in one table so that a test can make any of
 // them fail the way it wants (an interrupted call, a short read or write, a
 // refused feature, a failed close or rename) and put it back after. The
 // program always runs with the real calls.
 #pragma once
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <termios.h>
@@ -33,6 +34,8 @@ struct SystemCalls {
   pid_t (*tcgetpgrp)(int fd);
   int (*tcgetattr)(int fd, struct termios* mode);
   int (*tcsetattr)(int fd, int when, const struct termios* mode);
+  int (*pthread_create)(pthread_t* thread, const pthread_attr_t* attributes, void* (*body)(void*),
+                        void* argument);
 };
 
 // The table the layer calls through; tests replace entries of it.

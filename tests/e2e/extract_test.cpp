@@ -225,6 +225,50 @@ TEST_F(Extract, AFailedWriteLeavesNoPartialFile) {
   EXPECT_FALSE(Exists("big.c"));
 }
 
+// Started with standard streams closed (as cron, a service manager or
+// `<&- >&-` can start it), a run's own words never land in a file it makes,
+// on one thread, working ahead, on the road without unnamed files, and at
+// the prompt: every file left holds its text alone, and the status is the
+// one the run gives with the streams open, or 1 where a closed stream had to
+// be written or read.
+TEST_F(Extract, ClosedStandardStreamsNeverLandInAFile) {
+  if (OnWindowsLane()) GTEST_SKIP() << "numbers of closed streams are a POSIX matter";
+  std::vector<nmswriter::Source> sources;
+  for (int file = 0; file < 100; ++file)
+    sources.push_back({"src\\f" + std::to_string(1000 + file) + ".c",
+                       std::string(5000, static_cast<char>('a' + file % 26)) + "\n"});
+  WriteNms("many.nms", sources);
+  const std::string roads[] = {
+      "QUARROW_WORKERS=0", "QUARROW_WORKERS=3",
+      std::string("QUARROW_WORKERS=3 LD_PRELOAD=") + QUARROW_NO_UNNAMED_FILES};
+  for (int closed = 0; closed < 8; ++closed) {
+    for (const std::string& road : roads) {
+      for (const bool prompt : {false, true}) {
+        const std::string redirections = std::string(closed & 1 ? " 0<&-" : "") +
+                                         (closed & 2 ? " 1>&-" : "") + (closed & 4 ? " 2>&-" : "");
+        SCOPED_TRACE(road + redirections + (prompt ? " /Prompt" : ""));
+        std::filesystem::remove_all(folder_ / "out");
+        std::filesystem::create_directory(folder_ / "out");
+        const Outcome outcome =
+            RunShell(std::string(prompt ? "yes | head -c 200 | " : "") + "env " + road +
+                         " \"$QUARROW\" extract many.nms /OutDir=out/" +
+                         (prompt ? " /Prompt" : "") + redirections,
+                     folder_.string());
+        const bool keysGone = prompt && (closed & 1) != 0;
+        EXPECT_EQ(outcome.status, (closed & 2) != 0 || keysGone ? 1 : 0) << outcome.err;
+        for (const nmswriter::Source& source : sources) {
+          const std::string name = "out/" + source.path.substr(source.path.find('\\') + 1);
+          if (keysGone)
+            EXPECT_FALSE(Exists(name)) << name;
+          else
+            EXPECT_EQ(Read(name), source.text) << name;
+        }
+        EXPECT_EQ(Files().size(), keysGone ? 2 : 2 + sources.size());
+      }
+    }
+  }
+}
+
 // A file is written without a name and named once whole; an ordinary user
 // can do that too (CI runs as root, who has more ways to name a file).
 TEST_F(Extract, AnOrdinaryUserGetsWholeNamedFilesToo) {

@@ -60,23 +60,37 @@ Outcome Scratch::QuarrowWithInput(const std::vector<std::string>& arguments,
 }
 
 std::vector<std::string> Scratch::FilesOpenedUnderWine(const std::vector<std::string>& arguments) {
-  setenv("WINEDEBUG", "+relay", 1);
+  setenv("WINEDEBUG", "+pid,+relay", 1);
   const Outcome traced = Quarrow(arguments);
   setenv("WINEDEBUG", "-all", 1);
-  // Lines such as: 0024:Call KERNEL32.CreateFileA(0021fb10 "a\\\\b.c",80000000,...),
-  // with a string's backslashes doubled.
-  std::vector<std::string> opened;
+  // Lines such as: 0020:0024:Call KERNEL32.CreateFileA(0021fb10 "a\\\\b.c",80000000,...),
+  // the process and thread first, with a string's backslashes doubled. Wine's
+  // own services, starting in a fresh prefix, trace their calls too: only the
+  // process that opens the .nms file, the program, is counted.
+  struct Opened {
+    std::string process;
+    std::string name;
+  };
+  std::vector<Opened> opened;
   const std::string call = "Call KERNEL32.CreateFile";
   for (auto at = traced.err.find(call); at != std::string::npos;
        at = traced.err.find(call, at + 1)) {
+    const auto lineStart = traced.err.rfind('\n', at) + 1;  // npos + 1 is 0
     const auto open = traced.err.find('"', at) + 1;
     std::string name = traced.err.substr(open, traced.err.find("\",", open) - open);
     for (auto doubled = name.find("\\\\"); doubled != std::string::npos;
          doubled = name.find("\\\\", doubled + 1))
       name.erase(doubled, 1);
-    opened.push_back(name);
+    opened.push_back(
+        {traced.err.substr(lineStart, traced.err.find(':', lineStart) - lineStart), name});
   }
-  return opened;
+  const std::string nmsFile = arguments.size() > 1 ? arguments[1] : "";
+  const auto program = std::find_if(opened.begin(), opened.end(),
+                                    [&](const Opened& one) { return one.name == nmsFile; });
+  std::vector<std::string> names;
+  for (const Opened& one : opened)
+    if (program != opened.end() && one.process == program->process) names.push_back(one.name);
+  return names;
 }
 
 std::string OnLane(const std::string& text) {

@@ -111,7 +111,18 @@ class Terminal : public Scratch {
   }
 
   // Sends a signal to the terminal's foreground process group: the program.
-  void SignalTheForeground(int signal_number) { kill(-tcgetpgrp(terminal_), signal_number); }
+  // With no such group (the program already ended), tcgetpgrp gives 0 and
+  // kill(0, ...) would stop this test's own group, ctest with it, where no
+  // time limit fires: only a group this test made, and that still exists, is
+  // signalled.
+  void SignalTheForeground(int signal_number) {
+    const pid_t group = tcgetpgrp(terminal_);
+    if (group <= 1 || group == getpgrp() || kill(-group, 0) != 0) {
+      ADD_FAILURE() << "the terminal has no foreground group of the program's (" << group << ")";
+      return;
+    }
+    kill(-group, signal_number);
+  }
 
   void WaitUntilStopped() {
     const std::string stat = "/proc/" + std::to_string(tcgetpgrp(terminal_)) + "/stat";

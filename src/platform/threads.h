@@ -1,0 +1,34 @@
+// What the program needs to work on more than one CPU: how many CPUs it is
+// granted, and threads started only where the system allows them. One
+// implementation file per system (threads_linux.cpp, threads_win32.cpp)
+// keeps this contract.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+namespace platform {
+
+// How many CPUs the process may keep busy at once, at least 1: the CPUs it
+// may run on (its affinity mask, which `taskset` and a container's cpuset
+// narrow), and the CPU time it is given where that is limited (on Linux the
+// CPU quota of its cgroup and of the cgroups above it, v1 or v2; on Windows
+// a job object's CPU rate limit), rounded up to whole CPUs. The smallest of
+// them; whatever cannot be read counts as no limit.
+unsigned CpusGranted();
+
+// A thread that StartThread started, to be joined.
+using ThreadHandle = std::uintptr_t;
+
+// Starts `body` on a thread of its own, with every ending signal blocked
+// there: signals, and what they put right, are the starting thread's. `body`
+// must live until the thread is joined. False, with nothing started, where
+// the system will not start a thread (a limit on processes or threads, no
+// memory for its stack): the caller goes on with the threads it has, down
+// to none, and does the rest itself.
+bool StartThread(const std::function<void()>& body, ThreadHandle& started);
+
+// Waits for a started thread to end.
+void JoinThread(ThreadHandle thread);
+
+}  // namespace platform

@@ -1,0 +1,214 @@
+// Threads on Linux, and the CPUs the process is granted.
+#include "platform/threads_linux.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/endings.h"
+#include "platform/linux_calls.h"
+#include "platform/threads.h"
+
+namespace platform {
+
+namespace linux_threads {
+
+namespace {
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string_view Trimmed(std::string_view text) {
+  const auto end = text.find_last_not_of(" \t\n");
+  return end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
+}
+
+bool ReadNumber(std::string_view text, unsigned long long& number) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+// Cuts `text` at the first `separator`: what comes before it, the rest after.
+std::string_view TakeUntil(std::string_view& text, char separator) {
+  const auto at = text.find(separator);
+  const std::string_view taken = text.substr(0, at);
+  text = at == std::string_view::npos ? std::string_view() : text.substr(at + 1);
+  return taken;
+}
+
+// The CPUs of a list such as "0-3,8"; 0 when it does not read as one.
+unsigned long long CountCpuList(std::string_view list) {
+  unsigned long long count = 0;
+  for (list = Trimmed(list); !list.empty();) {
+    std::string_view range = TakeUntil(list, ',');
+    const std::string_view first = TakeUntil(range, '-');
+    unsigned long long low = 0;
+    unsigned long long high = 0;
+    if (!ReadNumber(first, low) || !ReadNumber(range.empty() ? first : range, high) || high < low)
+      return 0;
+    count += high - low + 1;
+  }
+  return count;
+}
+
+// The CPUs the affinity mask allows, from /proc/self/status; 0: unknown.
+unsigned long long AffinityCpus(const std::string& root) {
+  const std::string status = FileText(root + "/proc/self/status");
+  const std::string_view key = "Cpus_allowed_list:";
+  const auto at = status.find(key);
+  if (at == std::string::npos) return 0;
+  std::string_view rest = std::string_view(status).substr(at + key.size());
+  return CountCpuList(TakeUntil(rest, '\n'));
+}
+
+// Whole CPUs in `quota` microseconds a `period`, rounded up; 0: no limit.
+unsigned long long QuotaCpus(std::string_view quota, std::string_view period) {
+  unsigned long long quotaTime = 0;
+  unsigned long long periodTime = 0;
+  if (!ReadNumber(Trimmed(quota), quotaTime) || !ReadNumber(Trimmed(period), periodTime) ||
+      quotaTime == 0 || periodTime == 0)
+    return 0;  // "max" (v2) and -1 (v1) read as no number: no limit
+  return quotaTime / periodTime + (quotaTime % periodTime != 0 ? 1 : 0);
+}
+
+unsigned long long QuotaCpusIn(const std::string& folder, bool v2) {
+  if (v2) {
+    std::string_view fields = Trimmed(FileText(folder + "/cpu.max"));
+    const std::string_view quota = TakeUntil(fields, ' ');
+    return QuotaCpus(quota, fields);
+  }
+  return QuotaCpus(FileText(folder + "/cpu.cfs_quota_us"), FileText(folder + "/cpu.cfs_period_us"));
+}
+
+// The process's cgroup in one hierarchy: v2's, or v1's with the cpu
+// controller.
+struct Hierarchy {
+  bool v2;
+  std::string path;
+};
+
+std::vector<Hierarchy> CpuHierarchies(const std::string& root) {
+  std::vector<Hierarchy> found;
+  std::istringstream lines(FileText(root + "/proc/self/cgroup"));
+  for (std::string line; std::getline(lines, line);) {
+    std::string_view rest = line;  // id:controllers:path
+    const std::string_view id = TakeUntil(rest, ':');
+    std::string_view controllers = TakeUntil(rest, ':');
+    if (id == "0" && controllers.empty()) {
+      found.push_back({true, std::string(rest)});
+      continue;
+    }
+    while (!controllers.empty())
+      if (TakeUntil(controllers, ',') == "cpu") found.push_back({false, std::string(rest)});
+  }
+  return found;
+}
+
+// Mountinfo writes a blank, a tab, a line feed and a backslash as octal
+// escapes (\040).
+std::string Unescaped(std::string_view field) {
+  std::string plain;
+  for (std::size_t at = 0; at < field.size(); ++at) {
+    unsigned long long code = 0;
+    if (field[at] == '\\' && at + 3 < field.size() &&
+        std::from_chars(field.data() + at + 1, field.data() + at + 4, code, 8).ptr ==
+            field.data() + at + 4) {
+      plain += static_cast<char>(code);
+      at += 3;
+    } else {
+      plain += field[at];
+    }
+  }
+  return plain;
+}
+
+// The lowest quota on the road from the process's cgroup up to the top of
+// the hierarchy, as mounted; 0: none.
+unsigned long long HierarchyQuotaCpus(const std::string& root, const Hierarchy& hierarchy) {
+  std::istringstream lines(FileText(root + "/proc/self/mountinfo"));
+  for (std::string line; std::getline(lines, line);) {
+    // id parent major:minor root mount-point options [optional...] - type source super-options
+    std::istringstream words(line);
+    std::vector<std::string> fields;
+    for (std::string word; words >> word;) fields.push_back(word);
+    const auto dash = std::find(fields.begin(), fields.end(), "-");
+    if (fields.size() < 5 || dash == fields.end() || fields.end() - dash < 4) continue;
+    const std::string& type = dash[1];
+    std::string_view options = dash[3];
+    bool cpuController = false;
+    while (!options.empty()) cpuController = cpuController || TakeUntil(options, ',') == "cpu";
+    if (hierarchy.v2 ? type != "cgroup2" : type != "cgroup" || !cpuController) continue;
+    // The part of the hierarchy this mount shows starts at its root.
+    const std::string mountRoot = Unescaped(fields[3]);
+    std::string below = hierarchy.path;
+    if (mountRoot != "/") {
+      if (below != mountRoot && !below.starts_with(mountRoot + "/")) continue;
+      below = below.substr(mountRoot.size());
+    }
+    const std::string top = root + Unescaped(fields[4]);
+    std::string folder = top + below;
+    unsigned long long lowest = 0;
+    for (;;) {
+      const unsigned long long cpus = QuotaCpusIn(folder, hierarchy.v2);
+      if (cpus != 0 && (lowest == 0 || cpus < lowest)) lowest = cpus;
+      if (folder.size() <= top.size()) break;
+      folder.erase(folder.rfind('/'));
+    }
+    return lowest;
+  }
+  return 0;
+}
+
+}  // namespace
+
+unsigned CpusGrantedUnder(const std::string& root, unsigned online) {
+  unsigned long long granted = std::max(online, 1U);
+  const auto narrow = [&](unsigned long long cpus) {
+    if (cpus != 0) granted = std::min(granted, cpus);
+  };
+  narrow(AffinityCpus(root));
+  for (const Hierarchy& hierarchy : CpuHierarchies(root))
+    narrow(HierarchyQuotaCpus(root, hierarchy));
+  return static_cast<unsigned>(granted);
+}
+
+}  // namespace linux_threads
+
+unsigned CpusGranted() {
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return linux_threads::CpusGrantedUnder("", online > 0 ? static_cast<unsigned>(online) : 1);
+}
+
+namespace {
+
+void* RunBody(void* body) {
+  (*static_cast<const std::function<void()>*>(body))();
+  return nullptr;
+}
+
+}  // namespace
+
+bool StartThread(const std::function<void()>& body, ThreadHandle& started) {
+  const endings::Held signalsBlocked;  // the thread starts with this mask
+  pthread_t thread{};
+  // The body is only read through the pointer.
+  void* const argument = const_cast<std::function<void()>*>(&body);  // NOLINT
+  if (linux_calls::Calls().pthread_create(&thread, nullptr, RunBody, argument) != 0) return false;
+  started = static_cast<ThreadHandle>(thread);
+  return true;
+}
+
+void JoinThread(ThreadHandle thread) { pthread_join(static_cast<pthread_t>(thread), nullptr); }
+
+}  // namespace platform

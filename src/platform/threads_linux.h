@@ -1,0 +1,17 @@
+// The reading of the CPUs a Linux process is granted, from the files that
+// say it, under a root that tests set to a tree of their own.
+#pragma once
+
+#include <string>
+
+namespace platform::linux_threads {
+
+// The CPUs granted as the files under `root` ("" for the system's own) say:
+// the affinity list of root/proc/self/status (Cpus_allowed_list), and the
+// CPU quota of each cgroup from the process's own up to its hierarchy's
+// root (cpu.max in v2; cpu.cfs_quota_us over cpu.cfs_period_us in v1),
+// found through root/proc/self/cgroup and root/proc/self/mountinfo, the
+// mount points taken under `root` too. `online` where nothing limits.
+unsigned CpusGrantedUnder(const std::string& root, unsigned online);
+
+}  // namespace platform::linux_threads
