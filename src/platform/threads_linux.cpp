@@ -30,8 +30,9 @@ std::string FileText(const std::string& path) {
 }
 
 std::string_view Trimmed(std::string_view text) {
-  const auto end = text.find_last_not_of(" \t\n");
-  return end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
+  const auto start = text.find_first_not_of(" \t\n");
+  if (start == std::string_view::npos) return {};
+  return text.substr(start, text.find_last_not_of(" \t\n") - start + 1);
 }
 
 bool ReadNumber(std::string_view text, unsigned long long& number) {
@@ -147,7 +148,8 @@ unsigned long long HierarchyQuotaCpus(const std::string& root, const Hierarchy& 
     const std::string& type = dash[1];
     std::string_view options = dash[3];
     bool cpuController = false;
-    while (!options.empty()) cpuController = cpuController || TakeUntil(options, ',') == "cpu";
+    while (!options.empty())
+      if (TakeUntil(options, ',') == "cpu") cpuController = true;
     if (hierarchy.v2 ? type != "cgroup2" : type != "cgroup" || !cpuController) continue;
     // The part of the hierarchy this mount shows starts at its root.
     const std::string mountRoot = Unescaped(fields[3]);
