@@ -63,9 +63,9 @@ void TakeWorkersSetting() {
 }
 
 unsigned WorkersFor(std::size_t entries) {
-  const unsigned spare = std::min(platform::CpusGranted() - 1, kMostWorkers);
-  if (gWorkersSetting) return std::min(*gWorkersSetting, spare);
-  return entries < kSmallestWalk ? 0 : spare;
+  const auto others = [](unsigned cpus) { return std::min(cpus - 1, kMostWorkers); };
+  if (gWorkersSetting) return std::min(*gWorkersSetting, others(platform::CpusGranted()));
+  return entries < kSmallestWalk ? 0 : others(platform::CpusFree());
 }
 
 std::vector<StoredEntry> StoredEntries() {

@@ -17,11 +17,12 @@ namespace commands {
 void TakeWorkersSetting();
 
 // How many threads should work ahead on a walk of `entries` entries, beside
-// the calling thread: one for each other CPU granted (platform::CpusGranted),
-// at most 7, and none for a small walk. QUARROW_WORKERS, when set, says how
-// many may, whatever the walk (0: none), so that tests can run every table
-// both ways; never more than the other CPUs granted, since a thread beyond
-// them only takes time from the one that publishes.
+// the calling thread: one for each other CPU that is granted and free at the
+// start (platform::CpusFree), at most 7, and none for a small walk: a thread
+// beyond them only takes time from the one that publishes. QUARROW_WORKERS,
+// when set, says how many may, whatever the walk and the load (0: none), so
+// that tests can run every table both ways; never more than the other CPUs
+// granted.
 unsigned WorkersFor(std::size_t entries);
 
 // An entry of the loaded file, its path copied, since the reader's path

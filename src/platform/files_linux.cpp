@@ -173,7 +173,7 @@ bool ReadWholeRegularFile(FileHandle file, void* buffer, std::size_t size) {
   // that, the memory bus, not the CPUs, sets the pace.
   constexpr std::size_t kSmallestPart = std::size_t{32} << 20;
   constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  const std::size_t parts = std::min<std::size_t>({CpusGranted(), 4, size / kSmallestPart});
+  const std::size_t parts = std::min<std::size_t>({CpusFree(), 4, size / kSmallestPart});
   if (parts <= 1) return ReadExactly(file, buffer, size);
   const std::size_t partSize = (size / parts + kHugePage - 1) / kHugePage * kHugePage;
   std::vector<int> outcomes(parts, -1);

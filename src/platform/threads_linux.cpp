@@ -185,12 +185,40 @@ unsigned CpusGrantedUnder(const std::string& root, unsigned online) {
   return static_cast<unsigned>(granted);
 }
 
+unsigned CpusFreeUnder(const std::string& root, unsigned online, unsigned granted) {
+  // The fewest of three looks: a program that runs for a moment (a shell, a
+  // grep) is seen in one, a program that keeps a CPU busy in all.
+  unsigned long long running = 0;
+  for (int look = 0; look < 3; ++look) {
+    const std::string stat = FileText(root + "/proc/stat");
+    const std::string_view key = "\nprocs_running ";
+    const auto at = stat.find(key);
+    if (at == std::string::npos) return std::max(granted, 1U);
+    std::string_view rest = std::string_view(stat).substr(at + key.size());
+    unsigned long long seen = 0;
+    if (!ReadNumber(TakeUntil(rest, '\n'), seen)) return std::max(granted, 1U);
+    running = look == 0 ? seen : std::min(running, seen);
+  }
+  const unsigned long long others = running > 0 ? running - 1 : 0;  // this thread is one
+  const unsigned long long free = online > others ? online - others : 1;
+  return static_cast<unsigned>(
+      std::max<unsigned long long>(std::min<unsigned long long>(free, granted), 1));
+}
+
 }  // namespace linux_threads
 
-unsigned CpusGranted() {
+namespace {
+
+unsigned CpusOnline() {
   const long online = sysconf(_SC_NPROCESSORS_ONLN);
-  return linux_threads::CpusGrantedUnder("", online > 0 ? static_cast<unsigned>(online) : 1);
+  return online > 0 ? static_cast<unsigned>(online) : 1;
 }
+
+}  // namespace
+
+unsigned CpusGranted() { return linux_threads::CpusGrantedUnder("", CpusOnline()); }
+
+unsigned CpusFree() { return linux_threads::CpusFreeUnder("", CpusOnline(), CpusGranted()); }
 
 namespace {
 

@@ -14,4 +14,8 @@ namespace platform::linux_threads {
 // mount points taken under `root` too. `online` where nothing limits.
 unsigned CpusGrantedUnder(const std::string& root, unsigned online);
 
+// The CPUs free as root/proc/stat says (procs_running, this thread among
+// them): `online` less the others running, at most `granted`, at least 1.
+unsigned CpusFreeUnder(const std::string& root, unsigned online, unsigned granted);
+
 }  // namespace platform::linux_threads

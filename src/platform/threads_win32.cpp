@@ -47,6 +47,8 @@ unsigned CpusGranted() {
   return static_cast<unsigned>(std::max<unsigned long long>(granted, 1));
 }
 
+unsigned CpusFree() { return CpusGranted(); }
+
 // The C++ runtime's threads, not bare CreateThread ones: the runtime keeps
 // state of its own for each thread (thread_local objects and their ends).
 // Console events are handled on a thread of the system's own, whatever the

@@ -1,4 +1,6 @@
 // The front door: banner, usage screen, command words, the missing .nms path.
+#include <cstdlib>
+
 #include "fixture.h"
 
 namespace e2e {
@@ -67,6 +69,30 @@ TEST_F(Entry, ASwitchBeforeThePathIsTakenAsThePath) {
     EXPECT_EQ(outcome.out.substr(0, 6), "Error ");
     EXPECT_NE(outcome.out.find("opening file '/quiet'"), std::string::npos) << outcome.out;
   }
+}
+
+// QUARROW_WORKERS takes a whole number from 0 up (how many threads may work
+// ahead); anything else is refused before the .nms file is read.
+TEST_F(Entry, AWorkerCountThatIsNoWholeNumberIsRefused) {
+  WriteNms("app.nms", {{"a.c", "a"}});
+  Write("a.c", "a");
+  for (const char* value : {"abc", "", "-1", "+2", " 3", "2x", "1.5"}) {
+    for (const char* command : {"compare", "extract"}) {
+      SCOPED_TRACE(std::string(command) + " '" + value + "'");
+      setenv("QUARROW_WORKERS", value, 1);
+      ExpectOutcome(
+          Quarrow({command, "missing.nms"}),
+          std::string("ERROR -- QUARROW_WORKERS must be a whole number from 0 up, not '") + value +
+              "'\n",
+          1);
+    }
+  }
+  for (const char* value : {"0", "007", "99999999999999999999"}) {
+    SCOPED_TRACE(value);
+    setenv("QUARROW_WORKERS", value, 1);
+    ExpectOutcome(Quarrow({"compare", "app.nms"}), "                  same a.c\n", 0);
+  }
+  unsetenv("QUARROW_WORKERS");
 }
 
 }  // namespace

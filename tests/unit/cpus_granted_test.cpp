@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/threads_linux.h"
@@ -95,6 +96,23 @@ TEST(CpusGranted, TheSmallestOfOnlineAffinityAndEveryQuotaUpTheHierarchy) {
     EXPECT_EQ(platform::linux_threads::CpusGrantedUnder(root.string(), row.online), row.granted);
     std::filesystem::remove_all(root);
   }
+}
+
+// The CPUs free: those online less the other programs running now, within
+// the CPUs granted.
+TEST(CpusGranted, TheFreeOnesAreThoseOthersDoNotKeepBusy) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "quarrow-cpus-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  const std::filesystem::path root = pattern;
+  std::filesystem::create_directories(root / "proc");
+  for (const auto& [running, online, granted, free] :
+       {std::tuple("1", 2U, 2U, 2U), std::tuple("2", 2U, 2U, 1U), std::tuple("9", 2U, 2U, 1U),
+        std::tuple("3", 8U, 4U, 4U), std::tuple("x", 8U, 4U, 4U)}) {
+    SCOPED_TRACE(running);
+    std::ofstream(root / "proc/stat") << "cpu  1 2 3\nprocs_running " << running << "\n";
+    EXPECT_EQ(platform::linux_threads::CpusFreeUnder(root.string(), online, granted), free);
+  }
+  std::filesystem::remove_all(root);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // replaced call, and looks at the message, the status and the folder.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -152,6 +154,74 @@ ssize_t WriteFailingAtSize(int fd, const void* data, std::size_t size) {
   if (size != kSize) return RealCalls().write(fd, data, size);
   errno = kError;
   return -1;
+}
+
+// The system starts no thread (a process limit, no memory for a stack).
+int ThreadRefused(pthread_t* /*thread*/, const pthread_attr_t* /*attributes*/,
+                  void* (* /*body*/)(void*), void* /*argument*/) {
+  return EAGAIN;
+}
+
+// The file opened for the 20th entry is another than the one looked at: swapped
+// for another file, or for a FIFO, in the moment between the look and the open.
+std::atomic<int> gTwentieth{-1};
+int OpenNotingTheTwentieth(int folder, const char* path, int flags, mode_t mode) {
+  const int fd = RealCalls().openat(folder, path, flags, mode);
+  if (std::string_view(path).ends_with("/20.c")) gTwentieth = fd;
+  return fd;
+}
+template <bool kFifo>
+int FstatSwapped(int fd, struct stat* info) {
+  const int result = RealCalls().fstat(fd, info);
+  int twentieth = fd;  // once: its number is free again once it is closed
+  if (gTwentieth.compare_exchange_strong(twentieth, -1)) {
+    if (kFifo)
+      info->st_mode = S_IFIFO | 0644;
+    else
+      ++info->st_ino;
+  }
+  return result;
+}
+
+// Only the threads beside the main one meet the limit of open files. The
+// main thread opens slowly, so that the others have entries to fail.
+int OpenFailingOffTheMainThread(int folder, const char* path, int flags, mode_t mode) {
+  if (gettid() == getpid()) {
+    usleep(200);
+    return RealCalls().openat(folder, path, flags, mode);
+  }
+  errno = EMFILE;
+  return -1;
+}
+
+// Unnamed files open at once: more than the bound ends the run with 98; the
+// bound reached leaves a mark, to show that the threads ran as far ahead as
+// they may.
+int gBound = 0;
+std::string gReachedMark;
+std::atomic<int> gUnnamedOpen{0};
+std::array<std::atomic<bool>, 1024> gIsUnnamed{};
+int OpenCountingUnnamed(int folder, const char* path, int flags, mode_t mode) {
+  const int fd = RealCalls().openat(folder, path, flags, mode);
+  if (fd >= 0 && fd < 1024 && (flags & O_TMPFILE) == O_TMPFILE) {
+    gIsUnnamed[static_cast<std::size_t>(fd)] = true;
+    const int open = ++gUnnamedOpen;
+    if (open > gBound) _exit(98);
+    if (open == gBound)
+      RealCalls().close(
+          RealCalls().openat(AT_FDCWD, gReachedMark.c_str(), O_WRONLY | O_CREAT, 0600));
+  }
+  return fd;
+}
+int CloseCountingUnnamed(int fd) {
+  if (fd >= 0 && fd < 1024 && gIsUnnamed[static_cast<std::size_t>(fd)].exchange(false))
+    --gUnnamedOpen;
+  return RealCalls().close(fd);
+}
+// Naming is slow, so that the threads run ahead as far as they may.
+int LinkSlowly(int fromFolder, const char* from, int toFolder, const char* to, int flags) {
+  usleep(2000);
+  return RealCalls().linkat(fromFolder, from, toFolder, to, flags);
 }
 
 struct Row {
@@ -331,6 +401,7 @@ TEST_F(NewFile, FailuresInTheMiddleEndARunWorkingAheadWhereTheyEndItOnOneThread)
          const struct rlimit few { 12, 12 };
          setrlimit(RLIMIT_NOFILE, &few);
        }},
+      {"no thread can be started", [] { Calls().pthread_create = ThreadRefused; }},
   };
   for (const auto& failure : failures) {
     const std::string_view name = failure.first;
@@ -353,7 +424,86 @@ TEST_F(NewFile, FailuresInTheMiddleEndARunWorkingAheadWhereTheyEndItOnOneThread)
       runs.emplace_back(status, out, files);
     }
     EXPECT_EQ(runs[0], runs[1]);
-    EXPECT_EQ(std::get<0>(runs[0]), name.starts_with("too few") ? 0 : 1);
+    EXPECT_EQ(std::get<0>(runs[0]), name.starts_with("too few") || name.starts_with("no ") ? 0 : 1);
+  }
+}
+
+// Compare working ahead meets what only its threads meet (too few
+// descriptors for a file each, no thread at all) again on one thread: the
+// output is one thread's. A file swapped between the look and the open is
+// never read, on any thread.
+TEST_F(NewFile, CompareWorkingAheadPrintsWhatOneThreadPrints) {
+  std::vector<nmswriter::Source> sources;
+  std::string sameReport;
+  std::filesystem::create_directories(folder_ / "out/src");
+  for (std::size_t index = 1; index <= 40; ++index) {
+    const std::string name = std::to_string(index) + ".c";
+    sources.push_back({"src\\" + name, std::string(index, 'x')});
+    std::ofstream(folder_ / "out/src" / name) << std::string(index, index % 7 == 0 ? 'y' : 'x');
+    sameReport +=
+        std::string(index % 7 == 0 ? "             DIFFERENT" : "                  same") +
+        " src\\" + name + "\n";
+  }
+  std::ofstream(folder_ / "many.nms", std::ios::binary) << nmswriter::BuildNms(sources);
+  std::string swappedReport = sameReport;
+  swappedReport.replace(swappedReport.find("                  same src\\20.c"), 22,
+                        "  FILE/PATH_NOT_FOUND!");
+  const std::vector<std::tuple<const char*, std::function<void()>, std::string>> rows = {
+      {"too many files open for the threads to open one more",
+       [] { Calls().openat = OpenFailingOffTheMainThread; }, sameReport},
+      {"no thread can be started", [] { Calls().pthread_create = ThreadRefused; }, sameReport},
+      {"another file opened than looked at",
+       [] {
+         Calls().openat = OpenNotingTheTwentieth;
+         Calls().fstat = FstatSwapped<false>;
+       },
+       swappedReport},
+      {"a FIFO opened where a file was looked at",
+       [] {
+         Calls().openat = OpenNotingTheTwentieth;
+         Calls().fstat = FstatSwapped<true>;
+       },
+       swappedReport},
+  };
+  for (const auto& [name, inject, report] : rows) {
+    for (const char* workers : {"0", "3"}) {
+      SCOPED_TRACE(std::string(name) + ", QUARROW_WORKERS=" + workers);
+      EXPECT_EQ(ExtractInChild(
+                    [&, workers = workers] {
+                      setenv("QUARROW_WORKERS", workers, 1);
+                      inject();
+                    },
+                    {"quarrow", "compare", "../many.nms"}),
+                std::pair(0, report));
+    }
+  }
+}
+
+// Work ahead stays within its bounds: at most 64 entries, and 16 MiB of
+// texts, from the one being named on, however slowly the naming goes.
+TEST_F(NewFile, FilesWrittenAheadStayWithinTheBounds) {
+  for (const auto& [count, size, bound] :
+       {std::tuple(200, std::size_t{10}, 64), std::tuple(40, std::size_t{1} << 20, 16)}) {
+    SCOPED_TRACE(count);
+    std::vector<nmswriter::Source> sources;
+    for (int index = 0; index < count; ++index)
+      sources.push_back({std::to_string(index) + ".c", std::string(size, 'x')});
+    std::ofstream(folder_ / "many.nms", std::ios::binary) << nmswriter::BuildNms(sources);
+    std::filesystem::remove_all(folder_ / "out");
+    std::filesystem::create_directory(folder_ / "out");
+    gBound = bound;
+    gReachedMark = (folder_ / "reached").string();
+    std::filesystem::remove(gReachedMark);
+    const auto [status, out] = ExtractInChild(
+        [] {
+          setenv("QUARROW_WORKERS", "3", 1);
+          Calls().openat = OpenCountingUnnamed;
+          Calls().close = CloseCountingUnnamed;
+          Calls().linkat = LinkSlowly;
+        },
+        {"quarrow", "extract", "../many.nms", "/OutDir="});
+    EXPECT_EQ(status, 0) << "more than " << bound << " files ahead";
+    EXPECT_TRUE(std::filesystem::exists(gReachedMark)) << "never " << bound << " files ahead";
   }
 }
 
