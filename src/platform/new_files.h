@@ -33,7 +33,10 @@ namespace platform {
 //   catchable signal removes, and given its real name only when complete:
 //   kill -9 or a power cut can leave that temporary file, never a partial
 //   file under a real name;
-// - on Windows, Ctrl+C, Ctrl+Break and closing the console remove it first.
+// - on Windows it is marked for deletion from its creation until FinishNew
+//   clears the mark, so Windows removes it however the process ends first
+//   (a kill, a crash, a console event); where a file system refuses the
+//   mark, Ctrl+C, Ctrl+Break and closing the console remove it first.
 FileHandle CreateNew(const std::string& directory, std::string_view name);
 
 // Writes all `size` bytes to the file in progress, continuing over short

@@ -1,6 +1,9 @@
 // New files on Windows: refused when Windows would make of the name
-// something other than a plain file, and removed by a console event that
-// ends the run before they are whole.
+// something other than a plain file, and marked for deletion from their
+// creation until they are whole, so that Windows itself removes them however
+// the run ends first (TerminateProcess, taskkill /f, a job's kill, a crash, a
+// console event); where a file system refuses the mark, a console event that
+// ends the run removes them.
 #include <windows.h>
 
 #include <algorithm>
@@ -27,10 +30,30 @@ using win32_files::Win;
 HANDLE gHandleInProgress = INVALID_HANDLE_VALUE;
 std::string gPathInProgress;
 bool gFileInProgress = false;
+bool gMarkedForDeletion = false;  // the file in progress carries a delete disposition
 
 void RemoveFileInProgress() {
   if (gHandleInProgress != INVALID_HANDLE_VALUE) CloseHandle(gHandleInProgress);
   if (gFileInProgress) DeleteFileAnyLength(gPathInProgress);
+}
+
+// Sets or clears the file's delete disposition: marked, the file is removed
+// when its last handle closes, and Windows closes every handle of a process
+// however it ends. Some file systems refuse it (FAT on older systems, some
+// network redirectors).
+bool MarkForDeletion(HANDLE file, bool marked) {
+  FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(marked)};
+  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) !=
+         0;
+}
+
+// The create the program has always made (no sharing, CREATE_NEW, no
+// attributes), with DELETE access for the disposition; where the folder
+// grants the right to create files but not to delete them, without it.
+HANDLE CreateExclusively(const std::string& path) {
+  const HANDLE file = CreateFileAnyLength(path, GENERIC_WRITE | DELETE, 0, CREATE_NEW);
+  if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) return file;
+  return CreateFileAnyLength(path, GENERIC_WRITE, 0, CREATE_NEW);
 }
 
 FileHandle RefuseName() {
@@ -52,13 +75,14 @@ FileHandle CreateNew(const std::string& directory, std::string_view name) {
   bool onDisk = false;
   {
     const endings::Held held;
-    file = CreateFileAnyLength(path, GENERIC_WRITE, 0, CREATE_NEW);
+    file = CreateExclusively(path);
     // A second guard: whatever the name, only a file on a disk is written to.
     onDisk = file != INVALID_HANDLE_VALUE && GetFileType(file) == FILE_TYPE_DISK;
     if (onDisk) {
       gHandleInProgress = file;
       gPathInProgress = std::move(path);
       gFileInProgress = true;
+      gMarkedForDeletion = MarkForDeletion(file, true);  // before the first byte
     }
   }
   if (file == INVALID_HANDLE_VALUE) return kNoFile;
@@ -91,6 +115,11 @@ Finish FinishNew(FileHandle file) {
   DWORD error = 0;
   {
     const endings::Held held;
+    // Whole: the mark is cleared after the last byte, before the close. A
+    // mark that stays would remove the file at the close: a failed write.
+    if (gMarkedForDeletion && !MarkForDeletion(Win(file), false))
+      return Finish::CloseFailed;  // the reason is the call's; DiscardNew closes it
+    gMarkedForDeletion = false;
     closed = CloseHandle(Win(file)) != 0;
     error = GetLastError();
     gHandleInProgress = INVALID_HANDLE_VALUE;
@@ -107,6 +136,7 @@ void DiscardNew() {
     RemoveFileInProgress();
     gHandleInProgress = INVALID_HANDLE_VALUE;
     gFileInProgress = false;
+    gMarkedForDeletion = false;
   }
   SetLastError(saved);
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <sstream>
 
 #include "fixture.h"
 
@@ -223,6 +224,38 @@ TEST_F(Extract, AFailedWriteLeavesNoPartialFile) {
                 1);
   EXPECT_TRUE(Exists("small.c"));
   EXPECT_FALSE(Exists("big.c"));
+}
+
+// Windows: each new file is created with DELETE access and CREATE_NEW, marked
+// for deletion before its first byte and unmarked after its last, before
+// the close: the calls as Wine's trace of the program shows them.
+TEST_F(Extract, OnWindowsAFileIsMarkedForDeletionUntilItIsWhole) {
+  if (!OnWindowsLane()) GTEST_SKIP() << "the Win32 calls of the Windows build";
+  setenv("WINEDEBUG", "+relay", 1);
+  const Outcome traced = Quarrow({"extract", "app.nms"});
+  setenv("WINEDEBUG", "-all", 1);
+  std::istringstream lines(traced.err);
+  std::string handle;
+  std::vector<std::string> calls;  // on the handle of main.c, in order
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("Call KERNEL32.CreateFileA(") != std::string::npos &&
+        line.find("main.c\"") != std::string::npos) {
+      EXPECT_NE(line.find(",40010000,00000000,00000000,00000001,"), std::string::npos) << line;
+      handle = "?";
+    } else if (handle == "?" && line.find("Ret  KERNEL32.CreateFileA()") != std::string::npos) {
+      handle = line.substr(line.find("retval=") + 7, 8);
+    } else if (!handle.empty() && handle != "?" &&
+               line.find("Call KERNEL32.") != std::string::npos &&
+               line.find("(" + handle) != std::string::npos) {
+      const auto name = line.find("KERNEL32.") + 9;
+      calls.push_back(line.substr(name, line.find('(', name) - name));
+      if (calls.back() == "CloseHandle") break;
+    }
+  }
+  EXPECT_EQ(calls,
+            (std::vector<std::string>{"GetFileType", "SetFileInformationByHandle", "WriteFile",
+                                      "SetFileInformationByHandle", "CloseHandle"}));
+  EXPECT_EQ(Read("main.c"), "int main;\n");
 }
 
 // Started with standard streams closed (as cron, a service manager or
