@@ -7,8 +7,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/endings.h"
 #include "platform/files_win32.h"
@@ -31,6 +33,19 @@ HANDLE gHandleInProgress = INVALID_HANDLE_VALUE;
 std::string gPathInProgress;
 bool gFileInProgress = false;
 bool gMarkedForDeletion = false;  // the file in progress carries a delete disposition
+
+// Where files are written ahead: the folder of the last new file, when it
+// took the delete mark. Set on the main thread before any thread starts.
+std::string gFolderAhead;  // the folder's prefix (up to its last separator)
+bool gFolderTakesMarks = false;
+std::atomic<unsigned> gAheadSerial{0};
+
+// The prefix of `path` that names its folder: up to the last separator or
+// drive colon, empty for the current folder.
+std::string FolderPrefixOf(const std::string& path) {
+  const auto end = path.find_last_of("\\/:");
+  return end == std::string::npos ? std::string() : path.substr(0, end + 1);
+}
 
 void RemoveFileInProgress() {
   if (gHandleInProgress != INVALID_HANDLE_VALUE) CloseHandle(gHandleInProgress);
@@ -83,6 +98,8 @@ FileHandle CreateNew(const std::string& directory, std::string_view name) {
       gPathInProgress = std::move(path);
       gFileInProgress = true;
       gMarkedForDeletion = MarkForDeletion(file, true);  // before the first byte
+      gFolderTakesMarks = gMarkedForDeletion;
+      gFolderAhead = FolderPrefixOf(gPathInProgress);
     }
   }
   if (file == INVALID_HANDLE_VALUE) return kNoFile;
@@ -141,11 +158,77 @@ void DiscardNew() {
   SetLastError(saved);
 }
 
-// A new file stands under its name from its creation, removed by an ending
-// until it is whole: there is no file without a name to write ahead.
-FileHandle FolderForAhead() { return kNoFile; }
-FileHandle WriteAhead(FileHandle, const void*, std::size_t) { return kNoFile; }
-bool TakeAhead(FileHandle, const std::string&, std::string_view) { return false; }
-void DropAhead(FileHandle) {}
+// Writing ahead, where the output folder takes the delete mark (the last
+// new file took it): each text is written into a file of the program's own
+// temporary name in that folder, marked for deletion from its creation, so
+// that Windows removes it whatever ends the run, as a file without a name
+// vanishes on Linux. TakeAhead gives it its name, never over anything.
+namespace {
+
+// Renames the open file to `path` (absolute, or relative to the current
+// folder, as the ANSI calls read it), never over anything. A path the call
+// cannot take (past MAX_PATH) is refused: the file is then made on the road
+// of one thread, which takes any length.
+bool RenameTo(HANDLE file, const std::string& path) {
+  const int length = static_cast<int>(path.size());
+  const int wideLength = MultiByteToWideChar(CP_ACP, 0, path.data(), length, nullptr, 0);
+  if (wideLength <= 0) return false;
+  const std::size_t bytes = sizeof(FILE_RENAME_INFO) + sizeof(wchar_t) * std::size_t(wideLength);
+  std::vector<unsigned char> buffer(bytes, 0);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(sizeof(wchar_t) * std::size_t(wideLength));
+  MultiByteToWideChar(CP_ACP, 0, path.data(), length, rename->FileName, wideLength);
+  return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(bytes)) != 0;
+}
+
+}  // namespace
+
+FileHandle FolderForAhead() {
+  // Any handle but kNoFile says yes; the folder is the one of the last file.
+  return gFolderTakesMarks ? FileHandle{0} : kNoFile;
+}
+
+FileHandle WriteAhead(FileHandle /*folder*/, const void* data, std::size_t size) {
+  const std::string temporary = gFolderAhead + "quarrow-partial-" +
+                                std::to_string(GetCurrentProcessId()) + "-" +
+                                std::to_string(++gAheadSerial) + ".tmp";
+  const HANDLE file = CreateFileAnyLength(temporary, GENERIC_WRITE | DELETE, 0, CREATE_NEW);
+  if (file == INVALID_HANDLE_VALUE) return kNoFile;
+  if (GetFileType(file) != FILE_TYPE_DISK || !MarkForDeletion(file, true)) {
+    CloseHandle(file);
+    DeleteFileAnyLength(temporary);
+    return kNoFile;
+  }
+  const auto* next = static_cast<const char*>(data);
+  for (std::size_t left = size; left > 0;) {
+    DWORD put = 0;
+    if (!WriteFile(file, next, static_cast<DWORD>(std::min(left, kLargestWritePiece)), &put,
+                   nullptr) ||
+        put == 0) {
+      CloseHandle(file);  // marked: it vanishes
+      return kNoFile;
+    }
+    next += put;
+    left -= put;
+  }
+  return Ours(file);
+}
+
+bool TakeAhead(FileHandle file, const std::string& directory, std::string_view name) {
+  if (!windows_names::IsPlainFileName(name)) return false;
+  std::string path = directory + std::string(name);
+  // Given its name while still marked: a kill from here on removes it too.
+  if (FolderPrefixOf(path) != gFolderAhead || !RenameTo(Win(file), path)) return false;
+  const endings::Held held;
+  gHandleInProgress = Win(file);
+  gPathInProgress = std::move(path);
+  gFileInProgress = true;
+  gMarkedForDeletion = true;
+  return true;
+}
+
+void DropAhead(FileHandle file) { CloseHandle(Win(file)); }  // marked: it vanishes
 
 }  // namespace platform

@@ -469,7 +469,7 @@ TEST_F(NewFile, CompareWorkingAheadPrintsWhatOneThreadPrints) {
     for (const char* workers : {"0", "3"}) {
       SCOPED_TRACE(std::string(name) + ", QUARROW_WORKERS=" + workers);
       EXPECT_EQ(ExtractInChild(
-                    [&, workers = workers] {
+                    [&inject = inject, workers = workers] {
                       setenv("QUARROW_WORKERS", workers, 1);
                       inject();
                     },
