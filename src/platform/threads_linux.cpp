@@ -85,7 +85,8 @@ unsigned long long QuotaCpus(std::string_view quota, std::string_view period) {
 
 unsigned long long QuotaCpusIn(const std::string& folder, bool v2) {
   if (v2) {
-    std::string_view fields = Trimmed(FileText(folder + "/cpu.max"));
+    const std::string text = FileText(folder + "/cpu.max");
+    std::string_view fields = Trimmed(text);
     const std::string_view quota = TakeUntil(fields, ' ');
     return QuotaCpus(quota, fields);
   }
