@@ -507,7 +507,8 @@ TEST_F(NewFile, FilesWrittenAheadStayWithinTheBounds) {
   }
 }
 
-// One part of the .nms file that fails, or ends early, fails the whole load.
+// One part of the .nms file that fails, or ends early, fails the whole load;
+// a thread that cannot be started fails nothing.
 TEST_F(NewFile, ALoadFailsWhenAnyPartOfItFails) {
   std::ofstream(folder_ / "large.nms", std::ios::binary)
       << nmswriter::BuildNms({{"src\\a.c", std::string(std::size_t{80} << 20, 'x')}});
@@ -520,6 +521,12 @@ TEST_F(NewFile, ALoadFailsWhenAnyPartOfItFails) {
                   },
                   {"quarrow", "list", "../large.nms"}),
               std::pair(1, std::string("Couldn't read .nms file")));
+  // Where no thread can be started, the parts are read on this one.
+  EXPECT_EQ(
+      ExtractInChild([] { Calls().pthread_create = ThreadRefused; },
+                     {"quarrow", "list", "../large.nms"}),
+      std::pair(0, std::string("Bytes  Pathname\n------ --------------------------------------\n"
+                               "83886080 src\\a.c\n")));
 }
 
 // A finished file has the mode a plain create gives: 0666 less the umask.
