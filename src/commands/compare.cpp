@@ -85,7 +85,7 @@ class LentBuffer {
   LentBuffer& operator=(const LentBuffer&) = delete;
   LentBuffer(LentBuffer&&) = delete;
   LentBuffer& operator=(LentBuffer&&) = delete;
-  char* get() const { return buffer_.get(); }
+  char* Get() const { return buffer_.get(); }
 
  private:
   std::unique_ptr<char[]> buffer_;
@@ -106,7 +106,7 @@ Outcome Failed(const char* format) { return {Same, format, platform::LastErrorCo
 // cut short while being read) does not hold the text: it differs.
 Outcome ReadAndCompare(platform::FileHandle file, std::uint32_t size, const char* text) {
   const LentBuffer lent;
-  char* const buffer = lent.get();
+  char* const buffer = lent.Get();
   if (buffer == nullptr) return {Same, kNoMemory, 0};
   bool same = true;
   for (std::uint32_t done = 0; done < size;) {
