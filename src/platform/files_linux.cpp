@@ -169,11 +169,11 @@ int ReadPart(int fd, char* into, std::size_t size, std::size_t offset) {
 }  // namespace
 
 bool ReadWholeRegularFile(FileHandle file, void* buffer, std::size_t size) {
-  // Parts of at least 32 MiB, in whole huge pages, one a CPU, at most 4: past
+  // Parts of at least 32 MiB, in whole huge pages, one a CPU granted, at most 4: past
   // that, the memory bus, not the CPUs, sets the pace.
   constexpr std::size_t kSmallestPart = std::size_t{32} << 20;
   constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  const std::size_t parts = std::min<std::size_t>({CpusFree(), 4, size / kSmallestPart});
+  const std::size_t parts = std::min<std::size_t>({CpusGranted(), 4, size / kSmallestPart});
   if (parts <= 1) return ReadExactly(file, buffer, size);
   const std::size_t partSize = (size / parts + kHugePage - 1) / kHugePage * kHugePage;
   std::vector<int> outcomes(parts, -1);

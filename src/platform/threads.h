@@ -17,7 +17,8 @@ namespace platform {
 // them; whatever cannot be read counts as no limit.
 unsigned CpusGranted();
 
-// How many of the CPUs granted are free at this moment, at least 1: on
+// How many of the CPUs granted are free at this moment, at least 1 (for a
+// pool of threads that lives for a whole walk): on
 // Linux, the CPUs online less the threads of other programs running or ready
 // to run (/proc/stat), as `make -l` weighs the load; a thread started where
 // every CPU is busy only takes time from the thread it should help. Windows
