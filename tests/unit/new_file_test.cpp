@@ -218,9 +218,10 @@ int CloseCountingUnnamed(int fd) {
     --gUnnamedOpen;
   return RealCalls().close(fd);
 }
-// Naming is slow, so that the threads run ahead as far as they may.
+// Naming waits (20 ms at most) for the threads to run as far ahead as they
+// may, however busy the machine.
 int LinkSlowly(int fromFolder, const char* from, int toFolder, const char* to, int flags) {
-  usleep(2000);
+  for (int waited = 0; waited < 200 && gUnnamedOpen < gBound; ++waited) usleep(100);
   return RealCalls().linkat(fromFolder, from, toFolder, to, flags);
 }
 
