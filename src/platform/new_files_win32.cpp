@@ -201,17 +201,9 @@ FileHandle WriteAhead(FileHandle /*folder*/, const void* data, std::size_t size)
     DeleteFileAnyLength(temporary);
     return kNoFile;
   }
-  const auto* next = static_cast<const char*>(data);
-  for (std::size_t left = size; left > 0;) {
-    DWORD put = 0;
-    if (!WriteFile(file, next, static_cast<DWORD>(std::min(left, kLargestWritePiece)), &put,
-                   nullptr) ||
-        put == 0) {
-      CloseHandle(file);  // marked: it vanishes
-      return kNoFile;
-    }
-    next += put;
-    left -= put;
+  if (!WriteAll(Ours(file), data, size)) {
+    CloseHandle(file);  // marked: it vanishes
+    return kNoFile;
   }
   return Ours(file);
 }

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <chrono>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -50,6 +51,21 @@ std::string_view TakeUntil(std::string_view& text, char separator) {
   return taken;
 }
 
+// What follows `key` on its line in `text`, or nullopt where it is missing.
+std::optional<std::string_view> ValueAfter(std::string_view text, std::string_view key) {
+  const auto at = text.find(key);
+  if (at == std::string_view::npos) return std::nullopt;
+  std::string_view rest = text.substr(at + key.size());
+  return TakeUntil(rest, '\n');
+}
+
+// Whether a comma-separated list (of controllers, of mount options) holds `item`.
+bool ListHolds(std::string_view list, std::string_view item) {
+  while (!list.empty())
+    if (TakeUntil(list, ',') == item) return true;
+  return false;
+}
+
 // The CPUs of a list such as "0-3,8"; 0 when it does not read as one.
 unsigned long long CountCpuList(std::string_view list) {
   unsigned long long count = 0;
@@ -68,11 +84,8 @@ unsigned long long CountCpuList(std::string_view list) {
 // The CPUs the affinity mask allows, from /proc/self/status; 0: unknown.
 unsigned long long AffinityCpus(const std::string& root) {
   const std::string status = FileText(root + "/proc/self/status");
-  const std::string_view key = "Cpus_allowed_list:";
-  const auto at = status.find(key);
-  if (at == std::string::npos) return 0;
-  std::string_view rest = std::string_view(status).substr(at + key.size());
-  return CountCpuList(TakeUntil(rest, '\n'));
+  const auto list = ValueAfter(status, "Cpus_allowed_list:");
+  return list ? CountCpuList(*list) : 0;
 }
 
 // Whole CPUs in `quota` microseconds a `period`, rounded up; 0: no limit.
@@ -108,13 +121,11 @@ std::vector<Hierarchy> CpuHierarchies(const std::string& root) {
   for (std::string line; std::getline(lines, line);) {
     std::string_view rest = line;  // id:controllers:path
     const std::string_view id = TakeUntil(rest, ':');
-    std::string_view controllers = TakeUntil(rest, ':');
-    if (id == "0" && controllers.empty()) {
+    const std::string_view controllers = TakeUntil(rest, ':');
+    if (id == "0" && controllers.empty())
       found.push_back({true, std::string(rest)});
-      continue;
-    }
-    while (!controllers.empty())
-      if (TakeUntil(controllers, ',') == "cpu") found.push_back({false, std::string(rest)});
+    else if (ListHolds(controllers, "cpu"))
+      found.push_back({false, std::string(rest)});
   }
   return found;
 }
@@ -149,11 +160,7 @@ unsigned long long HierarchyQuotaCpus(const std::string& root, const Hierarchy& 
     const auto dash = std::find(fields.begin(), fields.end(), "-");
     if (fields.size() < 5 || dash == fields.end() || fields.end() - dash < 4) continue;
     const std::string& type = dash[1];
-    std::string_view options = dash[3];
-    bool cpuController = false;
-    while (!options.empty())
-      if (TakeUntil(options, ',') == "cpu") cpuController = true;
-    if (hierarchy.v2 ? type != "cgroup2" : type != "cgroup" || !cpuController) continue;
+    if (hierarchy.v2 ? type != "cgroup2" : type != "cgroup" || !ListHolds(dash[3], "cpu")) continue;
     // The part of the hierarchy this mount shows starts at its root.
     const std::string mountRoot = Unescaped(fields[3]);
     std::string below = hierarchy.path;
@@ -198,12 +205,9 @@ unsigned CpusFreeUnder(const std::string& root, unsigned online, unsigned grante
   for (int look = 0; look < kLooks && (look == 0 || running > 1); ++look) {
     if (look > 0) std::this_thread::sleep_for(std::chrono::microseconds(300));
     const std::string stat = FileText(root + "/proc/stat");
-    const std::string_view key = "\nprocs_running ";
-    const auto at = stat.find(key);
-    if (at == std::string::npos) return std::max(granted, 1U);
-    std::string_view rest = std::string_view(stat).substr(at + key.size());
+    const auto value = ValueAfter(stat, "\nprocs_running ");
     unsigned long long seen = 0;
-    if (!ReadNumber(TakeUntil(rest, '\n'), seen)) return std::max(granted, 1U);
+    if (!value || !ReadNumber(*value, seen)) return std::max(granted, 1U);
     running = look == 0 ? seen : std::min(running, seen);
   }
   const unsigned long long others = running > 0 ? running - 1 : 0;  // this thread is one
