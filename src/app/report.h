@@ -38,14 +38,14 @@ struct SysErrorText {
 
 // A text from outside the program (the .nms file, the command line, the
 // program's own path, a system error text) as it may be printed on
-// `stream`. On a screen, each character that would not show as itself
-// becomes one '?': controls that act on the screen (bytes 1-31 and 127, and
-// the C1 controls 128-159, raw or in UTF-8), characters that reorder text,
-// hide it or show nothing (bidirectional overrides and isolates, zero-width
-// and other invisible characters), and combining marks past 30 in a row.
-// On a Windows console the bytes are read as the system reads names, in the
-// ANSI code page, and the text returned is UTF-8, for Print. Anywhere else
-// (a file, a pipe) the text is returned as it is.
+// `stream`. On a screen, the bytes are read as characters the way the
+// screen reads them (by its code set: see platform::Screen), and each
+// character that would not show as itself becomes one '?': controls (C0 and
+// C1, raw or encoded), characters that reorder text, hide it or show
+// nothing (Unicode's Cc, Cf, Zl, Zp and default ignorables), combining marks
+// past 30 in a row, and bytes that read as no character. The others keep
+// their bytes; on a Windows console the text returned is UTF-8, for Print.
+// Anywhere else (a file, a pipe) the text is returned as it is.
 std::string Shown(platform::Stream stream, std::string_view text);
 
 // Prints to standard output or the error stream, as printf does; every text

@@ -4,9 +4,11 @@
 // keeps this contract.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -15,20 +17,36 @@ namespace platform {
 enum class Stream { Output, Error, Keys };
 
 // What shows the text written to a stream. Files and pipes take every byte.
-// A screen acts on some characters rather than show them: a POSIX terminal
-// reads bytes as UTF-8 (in a UTF-8 locale, and in the C and POSIX locales,
-// where a UTF-8 terminal is by far the likeliest) or as single bytes of an
-// 8-bit code set (any other locale), where 128-159 are the C1 controls; a
-// Windows console is written in Unicode, and shows text as the system reads
-// it in the ANSI code page, the one its ANSI calls use for names. The keys
-// of the prompt are UTF-8 on every screen.
-enum class Screen { None, SingleByte, Utf8, Console };
+// A screen acts on some characters rather than show them, and reads bytes
+// as characters by a code set:
+//  - Utf8: a POSIX terminal in a UTF-8 locale, and in the C and POSIX
+//    locales, where a UTF-8 terminal is by far the likeliest; also a locale
+//    not installed here whose name says UTF-8.
+//  - CodeSet: a POSIX terminal in any other installed locale (GB18030,
+//    Shift_JIS, EUC-JP, ISO-8859-1, KOI8-R...), read by the C library's
+//    decoder for it.
+//  - Strictest: a POSIX terminal in a locale that cannot be read (not
+//    installed here, and its name says no UTF-8): it may read bytes as UTF-8
+//    or as any 8-bit code set.
+//  - Console: a Windows console, written in Unicode, which shows text as the
+//    system reads it, in the ANSI code page, the one its ANSI calls use for
+//    names.
+// The keys of the prompt are UTF-8 on every screen.
+enum class Screen { None, Utf8, CodeSet, Strictest, Console };
 Screen ScreenOf(Stream stream);
 
-// The characters that the system's ANSI calls read `text` as (on Windows,
-// by the ANSI code page; UTF-8 where that is 65001). Only a Windows console
-// asks: elsewhere each byte is read as the character of its number.
-std::u32string DecodeAnsiCodePage(std::string_view text);
+// One character of a text as a screen reads it: its code point, or
+// kNoCharacter for a byte that reads as none, and how many bytes it takes.
+inline constexpr char32_t kNoCharacter = 0xFFFFFFFF;
+struct ScreenCharacter {
+  char32_t codePoint;
+  std::size_t length;
+};
+
+// The characters of `text` as the screen that reads by the system's own
+// code set reads them: a POSIX terminal of the CodeSet kind by the user's
+// locale, a Windows console by the ANSI code page.
+std::vector<ScreenCharacter> ReadAsTheScreen(std::string_view text);
 
 // Writes UTF-8 text to a stream whose screen is a Windows console, as
 // Unicode; elsewhere there is none, and the bytes go to the stream as they

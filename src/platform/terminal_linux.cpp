@@ -8,15 +8,18 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <utility>
 
 #include "platform/endings.h"
 #include "platform/linux_calls.h"
 #include "platform/terminal.h"
+#include "unicode/utf8.h"
 
 namespace platform {
 
@@ -58,29 +61,38 @@ bool NamesUtf8(std::string_view codeSet) {
   return letters == "utf8";
 }
 
-// How a terminal reads bytes, by the locale the user runs in (LC_ALL, then
-// LC_CTYPE, then LANG): as UTF-8 in a UTF-8 locale and in the C and POSIX
-// locales, where a UTF-8 terminal is by far the likeliest; as single bytes
-// in any other, such as en_US.ISO-8859-1 or ru_RU.KOI8-R. A locale not
-// installed here is judged by its name; without a code set in it, a
-// language's default code set is an 8-bit one.
-Screen TerminalScreen() {
+// The locale the user runs in (LC_ALL, then LC_CTYPE, then LANG): how a
+// terminal there reads bytes, and the C library's reading of its code set
+// when that is neither UTF-8 nor unknown. Opened once.
+struct UsersLocale {
+  Screen screen = Screen::Utf8;
+  locale_t codeSet = nullptr;
+};
+
+UsersLocale OpenUsersLocale() {
   const char* name = nullptr;
   for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
     name = std::getenv(variable);
     if (name != nullptr && *name != '\0') break;
   }
   const std::string_view locale = name != nullptr ? name : "";
-  if (locale.empty() || locale == "C" || locale == "POSIX") return Screen::Utf8;
+  if (locale.empty() || locale == "C" || locale == "POSIX") return {};
   if (const locale_t installed = newlocale(LC_CTYPE_MASK, name, nullptr)) {
-    const bool utf8 = NamesUtf8(nl_langinfo_l(CODESET, installed));
+    if (!NamesUtf8(nl_langinfo_l(CODESET, installed))) return {Screen::CodeSet, installed};
     freelocale(installed);
-    return utf8 ? Screen::Utf8 : Screen::SingleByte;
+    return {};
   }
+  // Not installed here: only a name that says UTF-8 says how the terminal
+  // reads; any other may be any code set.
   const auto dot = locale.find('.');
-  if (dot == std::string_view::npos) return Screen::SingleByte;
-  const std::string_view codeSet = locale.substr(dot + 1, locale.find('@', dot) - dot - 1);
-  return NamesUtf8(codeSet) ? Screen::Utf8 : Screen::SingleByte;
+  const bool saysUtf8 = dot != std::string_view::npos &&
+                        NamesUtf8(locale.substr(dot + 1, locale.find('@', dot) - dot - 1));
+  return {saysUtf8 ? Screen::Utf8 : Screen::Strictest, nullptr};
+}
+
+const UsersLocale& TheUsersLocale() {
+  static const UsersLocale locale = OpenUsersLocale();
+  return locale;
 }
 
 // The terminal the keys come from: the controlling terminal, whatever
@@ -159,16 +171,9 @@ void SkipEscapeSequence(KeyBytes& bytes) {
   }
 }
 
-// How many bytes follow a UTF-8 lead byte; 0 when it leads no character.
-int ContinuationBytes(unsigned char lead) {
-  if (lead >= 0xC2 && lead <= 0xDF) return 1;
-  if (lead >= 0xE0 && lead <= 0xEF) return 2;
-  if (lead >= 0xF0 && lead <= 0xF4) return 3;
-  return 0;
-}
-
 // One key: an escape sequence gives no character; a UTF-8 lead byte brings
-// the bytes of its character; a stray byte of a character is none.
+// the bytes of its character; a stray byte of a character, or bytes that
+// make no well-formed one, are none.
 std::optional<std::string> ReadOneKey(KeyBytes& bytes) {
   const auto first = bytes.Next(true);
   if (!first) return std::nullopt;
@@ -176,9 +181,10 @@ std::optional<std::string> ReadOneKey(KeyBytes& bytes) {
     SkipEscapeSequence(bytes);
     return std::string();
   }
-  if (*first < 0x80) return std::string(1, static_cast<char>(*first));
+  const std::size_t length = unicode::Utf8Length(*first);
+  if (length == 0) return std::string();
   std::string character(1, static_cast<char>(*first));
-  for (int more = ContinuationBytes(*first); more > 0; --more) {
+  while (character.size() < length) {
     const auto next = bytes.Next(false);
     if (!next) return std::string();
     if ((*next & 0xC0) != 0x80) {
@@ -187,7 +193,8 @@ std::optional<std::string> ReadOneKey(KeyBytes& bytes) {
     }
     character += static_cast<char>(*next);
   }
-  return ContinuationBytes(*first) == 0 ? std::string() : character;
+  char32_t codePoint = 0;
+  return unicode::DecodeUtf8(character, codePoint) == length ? character : std::string();
 }
 
 // Reads one key in raw mode (no line editing, no echo; of the signal keys
@@ -232,18 +239,33 @@ std::optional<std::string> ReadTerminalKey(int terminal) {
 Screen ScreenOf(Stream stream) {
   switch (stream) {
     case Stream::Output:
-      return Calls().isatty(STDOUT_FILENO) == 1 ? TerminalScreen() : Screen::None;
+      return Calls().isatty(STDOUT_FILENO) == 1 ? TheUsersLocale().screen : Screen::None;
     case Stream::Error:
-      return Calls().isatty(STDERR_FILENO) == 1 ? TerminalScreen() : Screen::None;
+      return Calls().isatty(STDERR_FILENO) == 1 ? TheUsersLocale().screen : Screen::None;
     case Stream::Keys:
       break;
   }
   return KeyTerminal() >= 0 ? Screen::Utf8 : Screen::None;
 }
 
-std::u32string DecodeAnsiCodePage(std::string_view text) {
-  std::u32string characters;
-  for (const char byte : text) characters += static_cast<unsigned char>(byte);
+std::vector<ScreenCharacter> ReadAsTheScreen(std::string_view text) {
+  std::vector<ScreenCharacter> characters;
+  const locale_t previous = uselocale(TheUsersLocale().codeSet);
+  std::mbstate_t state{};
+  for (std::size_t at = 0; at < text.size();) {
+    wchar_t character = 0;  // a Unicode code point in the C library here
+    const std::size_t length = std::mbrtowc(&character, &text[at], text.size() - at, &state);
+    if (length == static_cast<std::size_t>(-1) || length == static_cast<std::size_t>(-2)) {
+      characters.push_back({kNoCharacter, 1});  // a byte that starts no whole character
+      state = {};
+      ++at;
+      continue;
+    }
+    const std::size_t taken = std::max<std::size_t>(length, 1);  // 0: a zero byte
+    characters.push_back({static_cast<char32_t>(character), taken});
+    at += taken;
+  }
+  uselocale(previous);
   return characters;
 }
 

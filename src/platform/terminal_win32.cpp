@@ -2,8 +2,11 @@
 // Unicode, and the prompt's keys read as key-down events from its input.
 #include <windows.h>
 
+#include <algorithm>
+
 #include "platform/endings.h"
 #include "platform/terminal.h"
+#include "unicode/utf8.h"
 
 namespace platform {
 
@@ -115,21 +118,32 @@ Screen ScreenOf(Stream stream) {
   return KeyInput() != INVALID_HANDLE_VALUE ? Screen::Utf8 : Screen::None;
 }
 
-std::u32string DecodeAnsiCodePage(std::string_view text) {
-  const int length = static_cast<int>(text.size());
-  const int wideLength = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), wideLength);
-  std::u32string characters;
-  for (std::size_t at = 0; at < wide.size(); ++at) {
-    const char32_t unit = wide[at];
-    if (IS_HIGH_SURROGATE(wide[at]) && at + 1 < wide.size() && IS_LOW_SURROGATE(wide[at + 1])) {
-      characters +=
-          static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (wide[at + 1] - 0xDC00));
-      ++at;
+// A character is read as one byte, or two where the code page is one of
+// double bytes and the first is a lead byte; or, in the UTF-8 code page, as
+// UTF-8.
+std::vector<ScreenCharacter> ReadAsTheScreen(std::string_view text) {
+  std::vector<ScreenCharacter> characters;
+  const bool utf8 = GetACP() == CP_UTF8;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::string_view rest = text.substr(at);
+    char32_t codePoint = kNoCharacter;
+    std::size_t length = 1;
+    if (utf8) {
+      const std::size_t decoded = unicode::DecodeUtf8(rest, codePoint);
+      if (decoded == 0) codePoint = kNoCharacter;
+      length = std::max<std::size_t>(decoded, 1);
     } else {
-      characters += unit;
+      if (rest.size() > 1 && IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(rest[0]))) length = 2;
+      wchar_t wide[2] = {};
+      const int units =
+          MultiByteToWideChar(CP_ACP, 0, rest.data(), static_cast<int>(length), wide, 2);
+      if (units == 1) codePoint = wide[0];
+      if (units == 2 && IS_HIGH_SURROGATE(wide[0]) && IS_LOW_SURROGATE(wide[1]))
+        codePoint =
+            static_cast<char32_t>(0x10000 + ((wide[0] - 0xD800) << 10) + (wide[1] - 0xDC00));
     }
+    characters.push_back({codePoint, length});
+    at += length;
   }
   return characters;
 }
