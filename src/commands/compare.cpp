@@ -1,10 +1,12 @@
 // The compare report, and the comparison of one held text with its disk file.
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -150,21 +152,26 @@ CompareResult Settled(const Outcome& outcome, const char* path) {
 // for one more buffer): it stops them, and that entry and those after it are
 // compared here, where only a failure that one thread meets ends the run.
 void CompareAhead(unsigned workers) {
-  const std::vector<StoredEntry> entries = StoredEntries();
-  std::vector<Outcome> outcomes(entries.size());
+  std::array<Outcome, kMostAhead> outcomes;
   const std::size_t stopped = WorkAheadInOrder(
-      entries.size(), workers,
+      0, nms::SourceCount(), workers,
       [&](std::size_t index) {
-        const StoredEntry& entry = entries[index];
-        outcomes[index] = CompareOne(entry.path.c_str(), entry.size, entry.text);
+        const std::optional<nms::StoredSource> source = nms::SourceAt(index);
+        if (!source) return;
+        std::string path;
+        outcomes[index % kMostAhead] =
+            CompareOne(nms::BuildPath(source->path, path), source->size, source->text);
       },
       [&](std::size_t index) {
-        if (outcomes[index].failure != nullptr) return false;
-        Report(outcomes[index].result, entries[index].path.c_str());
+        const std::optional<nms::StoredSource> source = nms::SourceAt(index);
+        if (!source) return true;
+        const Outcome& outcome = outcomes[index % kMostAhead];
+        if (outcome.failure != nullptr) return false;
+        std::string path;
+        Report(outcome.result, nms::BuildPath(source->path, path));
         return true;
       });
-  for (std::size_t index = stopped; index < entries.size(); ++index)
-    CompareVisitor(entries[index].path.c_str(), entries[index].size, entries[index].text);
+  nms::ForEachSource(CompareVisitor, stopped);
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
 // The extract report: held texts written out as new files, flat into one
 // output directory, never over an existing file.
+#include <array>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <utility>
 
 #include "app/entry.h"
 #include "app/report.h"
@@ -64,127 +65,137 @@ void PrintExtracted() {
   std::fflush(stdout);
 }
 
-[[noreturn]] void FailAndDiscard(const char* format, const std::string& outputPath) {
-  const app::SysErrorText error;
-  // A truncated source that looks complete is worse than none.
-  platform::DiscardNew();
-  app::FailWithSystemError(format, error, outputPath.c_str());
-}
-
 constexpr const char* kCreateFailed = "ERROR %d. (%s) opening file '%s' for write\n";
 constexpr const char* kWriteFailed = "ERROR %d. (%s) writing file '%s'\n";
 
-void WriteNewFile(const std::string& fileName, std::uint32_t size, const char* text) {
+const char* FailureOf(platform::Finish finish) {
+  return finish == platform::Finish::NameRefused ? kCreateFailed : kWriteFailed;
+}
+
+[[noreturn]] void FailAndDiscard(platform::NewFile& file, const char* format,
+                                 const std::string& outputPath) {
+  const app::SysErrorText error;
+  // A truncated source that looks complete is worse than none.
+  file.Discard();
+  app::FailWithSystemError(format, error, outputPath.c_str());
+}
+
+// Makes the file on this thread: created, written whole and kept, or the
+// run ends.
+void MakeHere(platform::OutputFolder& folder, const std::string& fileName, std::uint32_t size,
+              const char* text) {
   const std::string outputPath = gOutDir + fileName;  // for the messages
-  const platform::FileHandle file = platform::CreateNew(gOutDir, fileName);
-  if (file == platform::kNoFile) {
+  platform::NewFile file = folder.Make(fileName);
+  if (!file) {
     const app::SysErrorText error;
     app::FailWithSystemError(kCreateFailed, error, outputPath.c_str());
   }
-  if (!platform::WriteAll(file, text, size)) FailAndDiscard(kWriteFailed, outputPath);
-  switch (platform::FinishNew(file)) {
-    case platform::Finish::Kept:
-      return;
-    case platform::Finish::NameRefused:  // taken since it was created: nothing is replaced
-      FailAndDiscard(kCreateFailed, outputPath);
-    case platform::Finish::CloseFailed:
-      FailAndDiscard(kWriteFailed, outputPath);
-  }
+  if (!file.Write(text, size)) FailAndDiscard(file, kWriteFailed, outputPath);
+  const platform::Finish finish = file.Keep();
+  if (finish != platform::Finish::Kept) FailAndDiscard(file, FailureOf(finish), outputPath);
 }
 
-int ExtractVisitor(const char* path, std::uint32_t size, const char* text) {
+// One entry, on this thread: checked against its disk file and asked about
+// where the switches say so, then made.
+void ExtractHere(platform::OutputFolder& folder, const char* path, std::uint32_t size,
+                 const char* text) {
   if (gDifferentOnly) {
     switch (CompareWithDisk(path, size, text)) {
       case Same:
-        return 1;
+        return;
       case NotFound:
         app::Print(platform::Stream::Output,
                    "WARNING -- file '%s' not found, so it too might be different\n",
                    app::Shown(platform::Stream::Output, path).c_str());
-        return 1;
+        return;
       case Different:
         break;
     }
   }
   const std::string fileName(FileNameOf(path));
-  if (gPrompt && !UserWantsExtract(path, size)) return 1;
+  if (gPrompt && !UserWantsExtract(path, size)) return;
   PrintExtracting(size, fileName);
-  WriteNewFile(fileName, size, text);
+  MakeHere(folder, fileName, size, text);
   PrintExtracted();
-  return 1;
 }
 
-// A failure met while naming a file written ahead, kept until the threads
-// are stopped. (cppcheck misses the reads of its members through the
-// optional that holds it.)
-struct NamingFailure {
-  const char* format;  // cppcheck-suppress unusedStructMember
-  app::SysErrorText error;
-  std::string outputPath;  // cppcheck-suppress unusedStructMember
+// What became of an entry before its turn: its text written ahead, to be
+// made here (neither field set), or a failure that ends the run there.
+struct Outcome {
+  platform::NewFile written;
+  const char* failure = nullptr;  // the message's format
+  std::uint32_t error = 0;        // and the system's error, as captured
 };
 
-// Names the file written ahead for the entry, as WriteNewFile would have
-// made it, and prints its line. False when the entry must be made on the
-// road above instead (nothing was written ahead for it), or when the run
-// must end with `failure`.
-bool NameWrittenAhead(const StoredEntry& entry, platform::FileHandle& written,
-                      std::optional<NamingFailure>& failure) {
-  const std::string fileName(FileNameOf(entry.path));
-  if (written == platform::kNoFile || !platform::TakeAhead(written, gOutDir, fileName))
+// The entry at its turn. A file written ahead is given its name and kept;
+// otherwise the entry is made here, unless the walk works ahead: it then
+// stops here (false), as it does at a failure, kept in the outcome.
+bool Publish(platform::OutputFolder& folder, const nms::StoredSource& source, Outcome& outcome,
+             bool workingAhead) {
+  std::string pathBuffer;
+  const char* path = nms::BuildPath(source.path, pathBuffer);
+  const std::string fileName(FileNameOf(path));
+  if (outcome.written && folder.Claim(outcome.written, fileName)) {
+    PrintExtracting(source.size, fileName);
+    const platform::Finish finish = outcome.written.Keep();
+    if (finish == platform::Finish::Kept) {
+      PrintExtracted();
+      return true;
+    }
+    outcome.error = platform::LastErrorCode();
+    outcome.failure = FailureOf(finish);
     return false;
-  const platform::FileHandle file = written;
-  written = platform::kNoFile;  // the file in progress now
-  PrintExtracting(entry.size, fileName);
-  const platform::Finish finish = platform::FinishNew(file);
-  if (finish == platform::Finish::Kept) {
-    PrintExtracted();
-    return true;
   }
-  failure.emplace(
-      NamingFailure{finish == platform::Finish::NameRefused ? kCreateFailed : kWriteFailed,
-                    app::SysErrorText(), gOutDir + fileName});
-  return false;
+  if (workingAhead) return false;
+  ExtractHere(folder, path, source.size, source.text);
+  return true;
 }
 
-// Every file extracted, none asked about. The first is made on this thread,
-// which shows whether the output folder takes files without a name; if it
-// does, and the run is worth threads, the texts of the entries after it are
-// written out ahead into such files, while this thread alone names each,
-// prints its line and flushes, in stored order. At the first entry that
-// fails, or that was not written ahead (a worker met a full disk, a file
-// size limit, too many open files), the threads are stopped, the files
-// ahead of it vanish, and the rest is made here as above: every message is
-// the one a run on one thread gives, at the same point.
-void ExtractEveryFile() {
-  const std::vector<StoredEntry> entries = StoredEntries();
-  if (entries.empty()) return;
-  ExtractVisitor(entries[0].path.c_str(), entries[0].size, entries[0].text);
-  const platform::FileHandle folder = platform::FolderForAhead();
-  const unsigned workers = WorkersFor(entries.size());
-  std::size_t next = 1;
-  if (folder != platform::kNoFile && workers > 0) {
-    std::vector<platform::FileHandle> written(entries.size(), platform::kNoFile);
-    std::optional<NamingFailure> failure;
-    next += WorkAheadInOrder(
-        entries.size() - 1, workers,
+std::uint32_t TextSize(std::size_t index) {
+  const std::optional<nms::StoredSource> source = nms::SourceAt(index);
+  return source ? source->size : 0;
+}
+
+// Every entry, in stored order. Where the run is worth threads and the
+// output folder takes files written ahead, the texts of the entries ahead
+// are written out on a few threads while this thread alone names each,
+// prints its line and flushes. At the first entry that fails, or that was
+// not written ahead (a worker met a full disk, a file size limit, too many
+// open files), the threads are stopped, the files ahead of it vanish, and
+// the rest is made on this thread alone: every message is the one a run on
+// one thread gives, at the same point.
+void ExtractAll(platform::OutputFolder& folder) {
+  const std::size_t count = nms::SourceCount();
+  unsigned workers = gPrompt || gDifferentOnly ? 0 : WorkersFor(count);
+  if (workers > 0 && !folder.TakesFilesAhead()) workers = 0;
+  std::array<Outcome, kMostAhead> outcomes;
+  for (std::size_t next = 0; next < count; workers = 0) {
+    const bool workingAhead = workers > 0;
+    next = WorkAheadInOrder(
+        next, count, workers,
         [&](std::size_t index) {
-          const StoredEntry& entry = entries[index + 1];
-          written[index + 1] = platform::WriteAhead(folder, entry.text, entry.size);
+          const std::optional<nms::StoredSource> source = nms::SourceAt(index);
+          if (!workingAhead || !source) return;
+          std::string path;
+          outcomes[index % kMostAhead] = {folder.WriteAhead(
+              FileNameOf(nms::BuildPath(source->path, path)), source->text, source->size)};
         },
         [&](std::size_t index) {
-          return NameWrittenAhead(entries[index + 1], written[index + 1], failure);
+          const std::optional<nms::StoredSource> source = nms::SourceAt(index);
+          return !source || Publish(folder, *source, outcomes[index % kMostAhead], workingAhead);
         },
-        [&](std::size_t index) { return entries[index + 1].size; });
-    for (const platform::FileHandle file : written)
-      if (file != platform::kNoFile) platform::DropAhead(file);
-    if (failure) {
-      // A truncated source that looks complete is worse than none.
-      platform::DiscardNew();
-      app::FailWithSystemError(failure->format, failure->error, failure->outputPath.c_str());
+        TextSize);
+    if (next == count) return;
+    const char* const failure = outcomes[next % kMostAhead].failure;
+    const app::SysErrorText error(outcomes[next % kMostAhead].error);
+    outcomes = {};  // the files written ahead vanish, and the one that failed
+    if (failure != nullptr) {
+      std::string path;
+      const std::string outputPath =
+          gOutDir + std::string(FileNameOf(nms::BuildPath(nms::SourceAt(next)->path, path)));
+      app::FailWithSystemError(failure, error, outputPath.c_str());
     }
   }
-  for (; next < entries.size(); ++next)
-    ExtractVisitor(entries[next].path.c_str(), entries[next].size, entries[next].text);
 }
 
 }  // namespace
@@ -200,10 +211,8 @@ void ExtractCommand() {
   nms::LoadNmsFile(nmsPath);
   app::Print(platform::Stream::Output, "Bytes  Filename\n");
   app::Print(platform::Stream::Output, "------ --------------------------------------\n");
-  if (gPrompt || gDifferentOnly)
-    nms::ForEachSource(ExtractVisitor);
-  else
-    ExtractEveryFile();
+  platform::OutputFolder folder(gOutDir);
+  ExtractAll(folder);
 }
 
 }  // namespace commands

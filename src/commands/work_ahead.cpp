@@ -1,6 +1,7 @@
 #include "commands/work_ahead.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <charconv>
 #include <condition_variable>
@@ -13,7 +14,6 @@
 #include <vector>
 
 #include "app/report.h"
-#include "nmsfile/nmsfile.h"
 #include "platform/terminal.h"
 #include "platform/threads.h"
 
@@ -27,21 +27,12 @@ constexpr std::size_t kSmallestWalk = 64;
 // Each thread holds a read buffer of 1 MiB: 7 beside the calling thread
 // keep the run within 8 MiB of its memory on one thread.
 constexpr unsigned kMostWorkers = 7;
-// How far work may run past the entry being published.
-constexpr std::size_t kMostAhead = 64;
 // And how many bytes of texts, where they are written out ahead: what the
 // system holds for files not yet named stays small beside the .nms file.
 constexpr std::uint64_t kMostBytesAhead = std::uint64_t{16} << 20;
 
-std::vector<StoredEntry> gCollected;
-
 // QUARROW_WORKERS, where it is set.
 std::optional<unsigned> gWorkersSetting;
-
-int Collect(const char* path, std::uint32_t size, const char* text) {
-  gCollected.push_back({path, size, text});
-  return 1;
-}
 
 }  // namespace
 
@@ -68,35 +59,31 @@ unsigned WorkersFor(std::size_t entries) {
   return entries < kSmallestWalk ? 0 : others(platform::CpusFree());
 }
 
-std::vector<StoredEntry> StoredEntries() {
-  gCollected.clear();
-  gCollected.reserve(nms::SourceCount());
-  nms::ForEachSource(Collect);
-  return std::move(gCollected);
-}
-
 // Entries are claimed in order, by the threads and by this one, which works
 // on the entries ahead itself whenever the one it publishes next is not
 // done, and sleeps only when there is nothing it may claim. A thread that
 // waits says so first, and only then is the lock taken to wake it: most
-// entries cost no lock at all.
-std::size_t WorkAheadInOrder(std::size_t count, unsigned workers,
+// entries cost no lock at all. What is kept of each entry under way lives in
+// a ring of kMostAhead slots, so that a walk of any length costs the same
+// memory.
+std::size_t WorkAheadInOrder(std::size_t first, std::size_t end, unsigned workers,
                              const std::function<void(std::size_t)>& work,
                              const std::function<bool(std::size_t)>& publish,
                              const std::function<std::uint32_t(std::size_t)>& sizeOf) {
-  // bytesBefore[i]: the sizes of the entries before i, when they count.
-  std::vector<std::uint64_t> bytesBefore(sizeOf ? count + 1 : 0);
-  for (std::size_t index = 0; sizeOf && index < count; ++index)
-    bytesBefore[index + 1] = bytesBefore[index] + sizeOf(index);
-  // Whether work on the entry may start while `first` is the next to publish.
-  const auto withinBounds = [&](std::size_t index, std::size_t first) {
-    return index < first + kMostAhead &&
-           (!sizeOf || index == first ||
-            bytesBefore[index + 1] - bytesBefore[first] <= kMostBytesAhead);
+  // Whether work on the entry may start while `next` is the next to publish.
+  const auto withinBounds = [&](std::size_t index, std::size_t next) {
+    if (index >= next + kMostAhead) return false;
+    std::uint64_t bytes = 0;
+    for (std::size_t ahead = next; sizeOf && index != next && ahead <= index; ++ahead) {
+      bytes += sizeOf(ahead);
+      if (bytes > kMostBytesAhead) return false;
+    }
+    return true;
   };
-  std::vector<std::atomic<bool>> done(count);
-  std::atomic<std::size_t> next{0};       // the next entry to claim
-  std::atomic<std::size_t> published{0};  // entries published so far
+  std::array<std::atomic<bool>, kMostAhead> done{};
+  const auto slot = [](std::size_t index) { return index % kMostAhead; };
+  std::atomic<std::size_t> next{first};       // the next entry to claim
+  std::atomic<std::size_t> published{first};  // the entries before it are published
   std::atomic<bool> stopping{false};
   std::atomic<int> waiting{0};  // threads asleep, or about to be
   std::mutex guard;
@@ -115,14 +102,14 @@ std::size_t WorkAheadInOrder(std::size_t count, unsigned workers,
   };
   const auto workOn = [&](std::size_t index) {
     work(index);
-    done[index].store(true);
+    done[slot(index)].store(true);
     wakeWaiters();
   };
 
   const auto worker = [&] {
     for (;;) {
       const std::size_t index = next.fetch_add(1);
-      if (index >= count) return;
+      if (index >= end) return;
       waitUntil([&] { return stopping.load() || withinBounds(index, published.load()); });
       if (stopping.load()) return;
       workOn(index);
@@ -134,17 +121,18 @@ std::size_t WorkAheadInOrder(std::size_t count, unsigned workers,
   threads.reserve(workers);
   for (platform::ThreadHandle started{}; threads.size() < workers; threads.push_back(started))
     if (!platform::StartThread(body, started)) break;
-  std::size_t index = 0;
-  for (; index < count; ++index) {
-    while (!done[index].load()) {
+  std::size_t index = first;
+  for (; index < end; ++index) {
+    while (!done[slot(index)].load()) {
       std::size_t claim = next.load();
-      if (claim >= count || !withinBounds(claim, index)) {
-        waitUntil([&] { return done[index].load(); });
+      if (claim >= end || !withinBounds(claim, index)) {
+        waitUntil([&] { return done[slot(index)].load(); });
       } else if (next.compare_exchange_weak(claim, claim + 1)) {
         workOn(claim);
       }
     }
     if (!publish(index)) break;
+    done[slot(index)].store(false);  // free for the entry kMostAhead later
     published.store(index + 1);
     wakeWaiters();
   }

@@ -6,8 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <string>
-#include <vector>
 
 namespace commands {
 
@@ -25,28 +23,23 @@ void TakeWorkersSetting();
 // granted.
 unsigned WorkersFor(std::size_t entries);
 
-// An entry of the loaded file, its path copied, since the reader's path
-// buffer lasts one visit.
-struct StoredEntry {
-  std::string path;
-  std::uint32_t size;
-  const char* text;
-};
+// How far work may run past the entry being published. The callers keep
+// each entry's outcome in a ring of this many slots, at index % kMostAhead:
+// work(i) fills the slot and publish(i) empties it, and no two entries under
+// way share one.
+inline constexpr std::size_t kMostAhead = 64;
 
-// Every entry with text, in stored order.
-std::vector<StoredEntry> StoredEntries();
-
-// Calls work(i) for each i below `count`, on `workers` threads and on the
-// calling thread while it waits, never more
-// than 64 entries past the one being published (and, where `sizeOf` is
-// given, never more than 16 MiB of their sizes, unless it is the next one), and
+// Calls work(i) for each i from `first` up to `end`, on `workers` threads
+// and on the calling thread while it waits, never more than kMostAhead
+// entries past the one being published (and, where `sizeOf` is given, never
+// more than 16 MiB of their sizes, unless it is the next one), and
 // publish(i) on the calling thread, in order, each once its work is done.
 // publish returns false to stop; the threads are then stopped and joined,
-// and the index it refused is returned (`count` when all were published).
-// The threads are started with every signal blocked: signals, and what they
-// put right, are the calling thread's. A thread the system will not start
-// is no failure: the walk goes on with those it has, down to this one.
-std::size_t WorkAheadInOrder(std::size_t count, unsigned workers,
+// and the index it refused is returned (`end` when all were published). The
+// threads are started with every signal blocked: signals, and what they put
+// right, are the calling thread's. A thread the system will not start is no
+// failure: the walk goes on with those it has, down to this one.
+std::size_t WorkAheadInOrder(std::size_t first, std::size_t end, unsigned workers,
                              const std::function<void(std::size_t)>& work,
                              const std::function<bool(std::size_t)>& publish,
                              const std::function<std::uint32_t(std::size_t)>& sizeOf = nullptr);

@@ -210,18 +210,27 @@ void LoadNmsFile(const char* path) {
 
 std::uint32_t SourceCount() { return gFile.entryCount; }
 
-void ForEachSource(SourceVisitor visitor) {
+std::optional<StoredSource> SourceAt(std::size_t index) {
+  const SourceEntry entry = EntryAt(static_cast<std::uint32_t>(index));
+  if (entry.textSize == 0) return std::nullopt;
+  const char* image = reinterpret_cast<const char*>(gFile.image);
+  return StoredSource{image + PathPosition(entry), entry.textSize,
+                      image + gFile.textPool + entry.textOffset};
+}
+
+const char* BuildPath(const char* stored, std::string& buffer) {
+  buffer.clear();
+  if (SrcBaseDir != nullptr && stored[0] == '.') buffer = SrcBaseDir;
+  buffer += stored;
+  return buffer.c_str();
+}
+
+void ForEachSource(SourceVisitor visitor, std::size_t first) {
   std::string path;  // the reader's path buffer, reused from entry to entry
-  for (std::uint32_t index = 0; index < gFile.entryCount; ++index) {
-    const SourceEntry entry = EntryAt(index);
-    if (entry.textSize == 0) continue;
-    const char* stored = reinterpret_cast<const char*>(gFile.image + PathPosition(entry));
-    path.clear();
-    if (SrcBaseDir != nullptr && stored[0] == '.') path = SrcBaseDir;
-    path += stored;
-    const char* text =
-        reinterpret_cast<const char*>(gFile.image) + gFile.textPool + entry.textOffset;
-    if (visitor(path.c_str(), entry.textSize, text) == 0) {
+  for (std::size_t index = first; index < gFile.entryCount; ++index) {
+    const std::optional<StoredSource> source = SourceAt(index);
+    if (!source) continue;
+    if (visitor(BuildPath(source->path, path), source->size, source->text) == 0) {
       app::Print(platform::Stream::Output, "Error; aborting\n");
       return;
     }

@@ -2,7 +2,10 @@
 // the source walk will use, and walks the source entries that hold text.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 namespace nms {
 
@@ -22,10 +25,27 @@ void LoadNmsFile(const char* path);
 // bytes must stay valid for the rest of the process. Returns only on success.
 void LoadNmsImage(const char* image, std::uint32_t size);
 
-// Calls the visitor for each entry with text, in stored order.
-void ForEachSource(SourceVisitor visitor);
+// Calls the visitor for each entry with text, in stored order, from the
+// entry at index `first`.
+void ForEachSource(SourceVisitor visitor, std::size_t first = 0);
 
 // How many source entries the loaded file stores, with text or without.
 std::uint32_t SourceCount();
+
+// A source entry that holds text, as views into the loaded file, valid for
+// the rest of the process.
+struct StoredSource {
+  const char* path;  // as stored, zero-terminated: see BuildPath
+  std::uint32_t size;
+  const char* text;
+};
+
+// The entry at `index`, below SourceCount(); nullopt when it holds no text.
+std::optional<StoredSource> SourceAt(std::size_t index);
+
+// The path the walk gives for a stored path: SrcBaseDir before one that
+// begins with a full stop. Built in `buffer`, one of the calling thread's
+// own, and valid while it is.
+const char* BuildPath(const char* stored, std::string& buffer);
 
 }  // namespace nms

@@ -1,85 +1,130 @@
 // What the program needs from the system to write new files: made
-// exclusively, written whole, and never standing under their names before
-// they are whole. One implementation file per system (new_files_linux.cpp,
-// new_files_win32.cpp) keeps this contract.
+// exclusively in one output folder, written whole, and never standing under
+// their names before they are whole. One implementation file per system
+// (linux/new_files.cpp, win32/new_files.cpp) keeps this contract.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/files.h"
 
 namespace platform {
 
-// Creates the file `directory` + `name` (the directory is a plain prefix) for
-// writing, exclusively: anything already at the path (a file, a directory, a
-// link of any kind) makes it fail, here or (on Linux, where the file is
-// written without a name) in FinishNew, with the same error; so does a
-// missing directory. On failure
-// returns kNoFile with the reason in LastErrorCode(). `name` comes from an
-// untrusted file: where the system would make of it something other than a
-// plain file of exactly that name (on Windows: a device, a stream, a name on
-// another drive, trailing dots or blanks dropped), it is refused with the
-// system's invalid-name error before anything is opened.
-//
-// The new file is in progress until FinishNew keeps it, one file at a time,
-// and it never stands whole-looking under its name before then:
-// - on Linux it is written without a name and named only when complete, so
-//   whatever ends the process first (any signal, a crash, a file-size limit)
-//   leaves nothing under the name; where the file system cannot hold a file
-//   without a name, it is written under a temporary name of the program's
-//   own (quarrow-partial-PID-N.tmp, in the same folder), which every
-//   catchable signal removes, and given its real name only when complete:
-//   kill -9 or a power cut can leave that temporary file, never a partial
-//   file under a real name;
-// - on Windows it is marked for deletion from its creation until FinishNew
-//   clears the mark, so Windows removes it however the process ends first
-//   (a kill, a crash, a console event); where a file system refuses the
-//   mark, Ctrl+C, Ctrl+Break and closing the console remove it first.
-FileHandle CreateNew(const std::string& directory, std::string_view name);
-
-// Writes all `size` bytes to the file in progress, continuing over short
-// writes. False on failure, and when a call moves no bytes at all.
-bool WriteAll(FileHandle file, const void* data, std::size_t size);
-
-// How keeping the file in progress ended.
+// How keeping a new file ended.
 enum class Finish {
   Kept,         // closed, whole, under its name
   CloseFailed,  // the close reported an error (a write the system had deferred)
-  NameRefused,  // the name could not be given: taken since CreateNew looked
+  NameRefused,  // the name could not be given: taken since the file was made
                 // (EEXIST), or refused by the file system
 };
 
-// Closes the file in progress and keeps it under its name; never replaces
-// anything. On failure the reason is in LastErrorCode() and the file is still
-// in progress, for DiscardNew.
-Finish FinishNew(FileHandle file);
+// A new file in progress: made by an OutputFolder, written, then kept under
+// its name, which never replaces anything. Move-only; one that is neither
+// kept nor moved from is discarded when it goes out of scope. On failure of
+// a call, the reason is in LastErrorCode() right after it.
+class OutputFolder;
 
-// Removes the file in progress after a failed write, close or naming,
-// closing it first if it is still open. The last error code is kept.
-void DiscardNew();
+class NewFile {
+ public:
+  NewFile() = default;
+  NewFile(NewFile&& other) noexcept;
+  NewFile& operator=(NewFile&& other) noexcept;
+  NewFile(const NewFile&) = delete;
+  NewFile& operator=(const NewFile&) = delete;
+  ~NewFile() { Discard(); }
 
-// Writing ahead. Where the last file CreateNew made is written without a
-// name, the texts of the files after it may be written on any thread into
-// files without a name in the same folder: each vanishes with the process,
-// whatever ends it, until TakeAhead makes it the file in progress for
-// FinishNew to name. FolderForAhead gives that folder, or kNoFile where the
-// last new file was written otherwise (a temporary name, or a system that
-// has no files without a name).
-FileHandle FolderForAhead();
+  // Whether there is a file: false after a failed make, a keep or a discard.
+  explicit operator bool() const { return handle_ != kNoFile || !onDisk_.empty(); }
 
-// Writes all `size` bytes into a new file without a name in `folder`; safe
-// on any thread. kNoFile when a call fails: the caller then makes the file
-// on the road above, which meets the failure again and says it.
-FileHandle WriteAhead(FileHandle folder, const void* data, std::size_t size);
+  // Writes all `size` bytes, continuing over short writes. False on failure,
+  // and when a call moves no bytes at all.
+  bool Write(const void* data, std::size_t size);
 
-// Makes the file written ahead the file in progress, as if CreateNew had
-// made it for `directory` + `name` and WriteAll had written it. False, with
-// nothing taken, where that name would never be given (it names the folder).
-bool TakeAhead(FileHandle file, const std::string& directory, std::string_view name);
+  // Closes the file and gives it its name. On failure the file is still
+  // this object's, to discard.
+  Finish Keep();
 
-// Closes a file written ahead and never taken: it vanishes.
-void DropAhead(FileHandle file);
+  // Removes the file, closing it first if it is still open. The last error
+  // code is kept.
+  void Discard();
+
+ private:
+  friend class OutputFolder;
+
+  // What the system's implementation keeps of the file; only it reads these.
+  OutputFolder* folder_ = nullptr;  // the folder that made it
+  FileHandle handle_ = kNoFile;
+  std::string name_;        // the name it is kept under
+  std::string onDisk_;      // the name that holds it now, where one does
+  unsigned char road_ = 0;  // the system's own code for how it is written
+};
+
+// The output folder of an extract, from /OutDir: a plain prefix of each new
+// file's path. It is opened at its first use, and learns then, once, which
+// road its file system takes for new files, each promising that no partial
+// file stands under a real name:
+// - Linux, where the file system holds files without a name: a file is
+//   written without one and named when whole, so nothing that ends the
+//   process (any signal, a crash, a file-size limit) leaves anything;
+// - Linux, elsewhere: under a temporary name of the program's own
+//   (quarrow-partial-PID-N.tmp), which every catchable ending removes, given
+//   its name when whole by a rename that refuses to replace, or a link: a
+//   kill -9 or a power cut can leave the temporary file, never a partial
+//   file under a real name;
+// - Linux, where the file system takes neither (a FUSE mount of FAT): under
+//   its own name, made exclusively, which every catchable ending removes; a
+//   kill -9 or a power cut can leave a partial file there;
+// - Windows: under its own name, marked for deletion from its creation until
+//   it is whole, so Windows removes it however the process ends first (a
+//   kill, a crash, a console event); where a file system refuses the mark,
+//   Ctrl+C, Ctrl+Break and closing the console remove it first.
+class OutputFolder {
+ public:
+  explicit OutputFolder(std::string prefix) : prefix_(std::move(prefix)) {}
+  ~OutputFolder();
+  OutputFolder(const OutputFolder&) = delete;
+  OutputFolder& operator=(const OutputFolder&) = delete;
+  OutputFolder(OutputFolder&&) = delete;
+  OutputFolder& operator=(OutputFolder&&) = delete;
+
+  // Makes the file `name` for writing, exclusively: anything already there (a
+  // file, a directory, a link of any kind) makes it fail, here or in Keep,
+  // with the same error; so does a missing folder. `name` comes from an
+  // untrusted file: where the system would make of it something other than a
+  // plain file of exactly that name (on Windows: a device, a stream, a name
+  // on another drive, trailing dots or blanks dropped), it is refused with
+  // the system's invalid-name error before anything is opened.
+  NewFile Make(std::string_view name);
+
+  // Whether texts may be written ahead into this folder, on any thread, into
+  // files that vanish with the process whatever ends it: files without a
+  // name on Linux, files of a temporary name marked for deletion on Windows.
+  bool TakesFilesAhead();
+
+  // Writes the text of the file `name` ahead, on any thread, where
+  // TakesFilesAhead. No file where a call fails, or where Claim would not
+  // give the name (nothing is then opened): the entry is then made with
+  // Make, which meets the failure again and says it.
+  NewFile WriteAhead(std::string_view name, const void* data, std::size_t size);
+
+  // Makes a file written ahead the file `name`, as Make and Write would have
+  // made it, for Keep. False, with nothing done, where the name is not given
+  // this way: the entry is then made with Make, which says why.
+  bool Claim(NewFile& written, std::string_view name);
+
+ private:
+  friend class NewFile;
+  void Open();
+
+  std::string prefix_;
+  bool opened_ = false;
+  FileHandle handle_ = kNoFile;  // the system's own: a folder's handle
+  std::uint32_t openError_ = 0;  // why it could not be opened, for each Make
+  unsigned char road_ = 0;       // the system's own code for the road it takes
+};
 
 }  // namespace platform

@@ -1,7 +1,8 @@
 // New files on Linux: written without a name where the file system allows
-// it, elsewhere under a temporary name of the program's own that whatever
-// ends the run first removes; given their real name only when whole, never
-// over anything.
+// it; elsewhere under a temporary name of the program's own, or, where the
+// file system can give no name without replacing, under the file's own name,
+// which whatever ends the run first removes. Given their real name only when
+// whole, never over anything.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -25,30 +26,41 @@ using linux_calls::Calls;
 using linux_files::Fd;
 using linux_files::NativePath;
 
-// The new file in progress. What the put-right below reads changes only
-// while endings are held.
-int gFdInProgress = -1;
-int gFolderInProgress = -1;              // the folder of the new file
-std::string gNameInProgress;             // and its real name there, once whole
-bool gUnnamed = false;                   // written without a name, linked by FinishNew
-std::string gOnDisk;                     // the name that holds it now, if any
-volatile sig_atomic_t gRemoveOnEnd = 0;  // and an ending must remove it (a temporary name)
+// The roads of a folder (OutputFolder::road_) and of a file (NewFile::road_).
+enum Road : unsigned char {
+  kNotLearned,
+  kUnnamed,           // named by linking the open file itself
+  kUnnamedThroughProc,  // named by linking /proc/self/fd/N (an ordinary user before Linux 6.10)
+  kTemporaryRenamed,  // a temporary name, renamed refusing to replace
+  kTemporaryLinked,   // a temporary name, linked, then removed
+  kOwnName,           // its own name, made exclusively
+};
 
-void RemoveFileInProgress() {
-  if (gRemoveOnEnd != 0) Calls().unlinkat(gFolderInProgress, gOnDisk.c_str(), 0);
+bool IsUnnamed(unsigned char road) { return road == kUnnamed || road == kUnnamedThroughProc; }
+
+// What an ending must remove: the one file in progress that stands under a
+// name (a temporary, or its own), in its folder. A file fills it and clears
+// it while endings are held; nothing else of new files is global.
+struct ToRemoveOnEnding {
+  int folder = -1;
+  std::string name;
+  volatile sig_atomic_t set = 0;
+};
+ToRemoveOnEnding gToRemove;
+
+void RemoveOnEnding() {
+  if (gToRemove.set != 0) Calls().unlinkat(gToRemove.folder, gToRemove.name.c_str(), 0);
 }
 
-// The folder new files go into, opened once for the run (the output folder
-// is one prefix): each file then costs no walk of the folder's path.
-// -1 when it cannot be opened, with the reason in errno.
-int OpenFolder(const std::string& path) {
-  static std::string openedPath;
-  static int opened = -1;
-  if (opened >= 0 && path == openedPath) return opened;
-  if (opened >= 0) Calls().close(opened);
-  openedPath = path;
-  opened = Calls().openat(AT_FDCWD, path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
-  return opened;
+// Call while endings are held.
+void RemoveOnEnding(int folder, const std::string& name) {
+  gToRemove.folder = folder;
+  gToRemove.name = name;
+  gToRemove.set = 1;
+}
+void RemoveNothingOnEnding() {
+  gToRemove.set = 0;
+  gToRemove.name.clear();
 }
 
 // The file systems that cannot hold a file without a name answer so.
@@ -56,37 +68,76 @@ bool UnnamedFilesRefused(int error) {
   return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
 }
 
-// Gives the unnamed file its name in the folder. linkat never replaces what
-// is there. Naming the open file itself (AT_EMPTY_PATH) is the short way,
-// refused to ordinary users before Linux 6.10; naming it through /proc is
-// open to every user. The first refusal settles the road for the run.
-bool NameUnnamedFile(int fd, int folder, const std::string& name) {
-  static bool shortWayRefused = false;
-  if (!shortWayRefused) {
-    if (Calls().linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) return true;
-    if (errno != ENOENT) return false;
-    shortWayRefused = true;
-  }
-  const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  return Calls().linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+int OpenUnnamed(int folder) {
+  return Calls().openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
 }
 
-// Where the file system cannot hold a file without a name, the text is
-// written under a name that is plainly the program's, made exclusively in
-// the output folder: all that a kill -9, a crash or a power cut can leave.
-int CreateTemporary(int folder) {
+// Makes `name` in the folder exclusively, as a regular file: O_EXCL with
+// O_CREAT never follows a link at the path, dangling or not. While endings
+// are held, so that an ending removes it from its first moment.
+int CreateExclusively(int folder, const std::string& name) {
+  const endings::Held held;
+  const int fd = Calls().openat(folder, name.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+                                0666);
+  if (fd >= 0) RemoveOnEnding(folder, name);
+  return fd;
+}
+
+// A name that is plainly the program's, for a file of the run in progress:
+// all that a kill -9, a crash or a power cut can leave on a temporary road.
+std::string NextTemporaryName() {
   static unsigned serial = 0;
+  return "quarrow-partial-" + std::to_string(getpid()) + "-" + std::to_string(++serial) + ".tmp";
+}
+
+// Makes a file of a temporary name exclusively; another name is tried where
+// one is taken, and `name` is the one made. -1 with the reason in errno
+// (EEXIST: every name tried is someone else's).
+int CreateTemporary(int folder, std::string& name) {
   for (int tries = 0; tries < 100; ++tries) {
-    gOnDisk =
-        "quarrow-partial-" + std::to_string(getpid()) + "-" + std::to_string(++serial) + ".tmp";
-    // O_EXCL with O_CREAT never follows a link at the path, dangling or not,
-    // and always makes a regular file.
-    const int fd =
-        Calls().openat(folder, gOnDisk.c_str(),
-                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+    name = NextTemporaryName();
+    const int fd = CreateExclusively(folder, name);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
-  return -1;  // EEXIST: every name tried is someone else's
+  return -1;
+}
+
+// Removes a file of the run that stands under `name`, and what an ending
+// would remove with it; the last error is kept.
+void RemoveOwnFile(int folder, const std::string& name) {
+  const int saved = errno;
+  const endings::Held held;
+  Calls().unlinkat(folder, name.c_str(), 0);
+  RemoveNothingOnEnding();
+  errno = saved;
+}
+
+// Where the file system holds no file without a name: whether it gives a
+// name by a rename that refuses to replace, or else by a link, tried once on
+// a file of the program's own. One that takes neither (FAT through FUSE)
+// gets each file under its own name. Where the try cannot tell, the first
+// road stays, and each file meets the reason and says it.
+Road TemporaryRoad(int folder) {
+  std::string probe;
+  const int fd = CreateTemporary(folder, probe);
+  if (fd < 0) return kTemporaryRenamed;
+  Calls().close(fd);
+  const std::string second = NextTemporaryName();
+  Road road = kTemporaryRenamed;
+  {
+    const endings::Held held;
+    if (Calls().renameat2(folder, probe.c_str(), folder, second.c_str(), RENAME_NOREPLACE) == 0) {
+      RemoveOnEnding(folder, second);
+      probe = second;
+    } else if (errno == EINVAL || errno == ENOSYS) {
+      road = Calls().linkat(folder, probe.c_str(), folder, second.c_str(), 0) == 0 ? kTemporaryLinked
+                                                                                  : kOwnName;
+      if (road == kTemporaryLinked) Calls().unlinkat(folder, second.c_str(), 0);
+    }
+  }
+  RemoveOwnFile(folder, probe);
+  return road;
 }
 
 // True, with errno EEXIST, when anything is at the name, even a dangling
@@ -100,89 +151,46 @@ bool NameTaken(int folder, const std::string& name) {
   return errno != ENOENT;
 }
 
-// Gives the whole temporary file its real name, never over anything: a
-// rename that refuses to replace (vfat, CIFS and local file systems take
-// it), or, where the file system refuses that rename (NFS), a second link
-// and the temporary's removal. Where neither is taken, nothing is published
-// and the reason is the link's. The first refusal settles the road for the
-// run.
-bool PublishTemporary(int folder, const std::string& temporary, const std::string& name) {
-  static bool renameRefused = false;
-  if (!renameRefused) {
-    if (Calls().renameat2(folder, temporary.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0)
-      return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    renameRefused = true;
-  }
-  if (Calls().linkat(folder, temporary.c_str(), folder, name.c_str(), 0) != 0) return false;
-  Calls().unlinkat(folder, temporary.c_str(), 0);  // left only if this fails: whole, beside it
-  return true;
+// The name of a new file in the folder: the part of the prefix after its
+// last slash, and the name; empty where the path names the folder itself.
+std::string LeafName(const std::string& prefix, std::string_view name) {
+  const std::string path = NativePath(prefix + std::string(name));
+  return path.substr(path.rfind('/') + 1);  // npos + 1 is 0
 }
 
-// Where a new file goes: the folder's path and the name in it. The directory
-// is a plain prefix of the name.
-struct NewPath {
-  std::string folder;
-  std::string leaf;
-};
-
-NewPath SplitNewPath(const std::string& directory, std::string_view name) {
-  const std::string path = NativePath(directory + std::string(name));
+// The folder of every new file: the prefix up to its last slash.
+std::string FolderOf(const std::string& prefix) {
+  const std::string path = NativePath(prefix);
   const auto lastSlash = path.rfind('/');
-  if (lastSlash == std::string::npos) return {".", path};
-  return {lastSlash == 0 ? "/" : path.substr(0, lastSlash), path.substr(lastSlash + 1)};
-}
-
-Finish CloseNew(int fd) {
-  const bool closed = Calls().close(fd) == 0;
-  const int error = errno;
-  gFdInProgress = -1;  // Linux frees the descriptor either way
-  errno = error;
-  return closed ? Finish::Kept : Finish::CloseFailed;
+  if (lastSlash == std::string::npos) return ".";
+  return lastSlash == 0 ? "/" : path.substr(0, lastSlash);
 }
 
 }  // namespace
 
-FileHandle CreateNew(const std::string& directory, std::string_view name) {
-  endings::PutRightOnEnding(endings::Job::NewFile, RemoveFileInProgress);
-  NewPath path = SplitNewPath(directory, name);
-  const int folder = OpenFolder(path.folder);
-  if (folder < 0) return kNoFile;
-  // Every name that POSIX allows is kept; a path that ends in a slash names
-  // the folder itself.
-  if (path.leaf.empty()) {
-    errno = EEXIST;
-    return kNoFile;
+NewFile::NewFile(NewFile&& other) noexcept
+    : folder_(other.folder_),
+      handle_(std::exchange(other.handle_, kNoFile)),
+      name_(std::move(other.name_)),
+      onDisk_(std::exchange(other.onDisk_, std::string())),
+      road_(other.road_) {}
+
+NewFile& NewFile::operator=(NewFile&& other) noexcept {
+  if (this != &other) {
+    Discard();
+    folder_ = other.folder_;
+    handle_ = std::exchange(other.handle_, kNoFile);
+    name_ = std::move(other.name_);
+    onDisk_ = std::exchange(other.onDisk_, std::string());
+    road_ = other.road_;
   }
-  // Written without a name, a file cannot be left behind by any end of the
-  // process, so there is nothing for an ending to put right. Anything at the
-  // name, even a dangling link, is found when it is named (EEXIST: linkat
-  // never replaces); the temporary road looks first, so that nothing is
-  // written for a name that is taken.
-  int fd = Calls().openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-  if (fd < 0 && !UnnamedFilesRefused(errno)) return kNoFile;
-  if (fd < 0 && NameTaken(folder, path.leaf)) return kNoFile;
-  const endings::Held held;  // made, and marked for removal, with no ending in between
-  gUnnamed = fd >= 0;
-  if (!gUnnamed) {
-    fd = CreateTemporary(folder);
-    if (fd < 0) {
-      gOnDisk.clear();
-      return kNoFile;  // errno is the open's; the holder and clear() keep it
-    }
-  }
-  gFdInProgress = fd;
-  gFolderInProgress = folder;
-  gNameInProgress = std::move(path.leaf);
-  if (gUnnamed) gOnDisk.clear();
-  gRemoveOnEnd = gUnnamed ? 0 : 1;
-  return fd;
+  return *this;
 }
 
-bool WriteAll(FileHandle file, const void* data, std::size_t size) {
+bool NewFile::Write(const void* data, std::size_t size) {
   const auto* next = static_cast<const char*>(data);
   while (size > 0) {
-    const ssize_t put = Calls().write(Fd(file), next, size);
+    const ssize_t put = Calls().write(Fd(handle_), next, size);
     if (put < 0 && errno == EINTR) continue;
     if (put < 0) return false;
     if (put == 0) {  // no progress and no reason given: never loop for ever
@@ -195,70 +203,155 @@ bool WriteAll(FileHandle file, const void* data, std::size_t size) {
   return true;
 }
 
-Finish FinishNew(FileHandle file) {
-  if (gUnnamed) {
-    if (!NameUnnamedFile(Fd(file), gFolderInProgress, gNameInProgress)) return Finish::NameRefused;
-    {
-      const endings::Held held;  // whole: an ending from here on leaves it, a failed close does not
-      gOnDisk = gNameInProgress;
-    }
-    const Finish closed = CloseNew(Fd(file));
-    if (closed == Finish::Kept) {
-      const endings::Held held;
-      gOnDisk.clear();
-    }
-    return closed;
-  }
-  // Closed before it is published: a failed close is a failed write, and
-  // the temporary is still in progress, for DiscardNew.
-  const Finish closed = CloseNew(Fd(file));
-  if (closed != Finish::Kept) return closed;
-  const endings::Held held;
-  if (!PublishTemporary(gFolderInProgress, gOnDisk, gNameInProgress)) return Finish::NameRefused;
-  gOnDisk.clear();
-  gRemoveOnEnd = 0;
-  return Finish::Kept;
+namespace {
+
+// Closes the file; Linux frees the descriptor whether or not the close
+// reports an error.
+bool CloseNew(FileHandle& handle) {
+  const bool closed = Calls().close(Fd(handle)) == 0;
+  handle = kNoFile;
+  return closed;
 }
 
-void DiscardNew() {
-  const int saved = errno;
-  {
-    const endings::Held held;
-    if (gFdInProgress >= 0) Calls().close(gFdInProgress);  // an unnamed file vanishes
-    gFdInProgress = -1;
-    if (!gOnDisk.empty()) Calls().unlinkat(gFolderInProgress, gOnDisk.c_str(), 0);
-    gOnDisk.clear();
-    gRemoveOnEnd = 0;
+// Gives an unnamed file its name. linkat never replaces what is there.
+// Naming the open file itself (AT_EMPTY_PATH) is the short way, refused to
+// ordinary users before Linux 6.10; naming it through /proc is open to every
+// user. The first refusal settles the road for the folder.
+bool NameUnnamed(int fd, int folder, const std::string& name, unsigned char& folderRoad) {
+  if (folderRoad == kUnnamed) {
+    if (Calls().linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+    if (errno != ENOENT) return false;
+    folderRoad = kUnnamedThroughProc;
   }
-  errno = saved;
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  return Calls().linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
-FileHandle FolderForAhead() { return gUnnamed ? gFolderInProgress : kNoFile; }
-
-FileHandle WriteAhead(FileHandle folder, const void* data, std::size_t size) {
-  const int fd = Calls().openat(Fd(folder), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-  if (fd < 0) return kNoFile;
-  if (!WriteAll(fd, data, size)) {
-    Calls().close(fd);
-    return kNoFile;
+// Gives a whole temporary file its real name, never over anything: a rename
+// that refuses to replace, or a second link and the temporary's removal.
+// Where a rename is refused after all, the folder takes the link from then on.
+bool PublishTemporary(int folder, const std::string& temporary, const std::string& name,
+                      unsigned char& folderRoad) {
+  if (folderRoad == kTemporaryRenamed) {
+    if (Calls().renameat2(folder, temporary.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0)
+      return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    folderRoad = kTemporaryLinked;
   }
-  return fd;
-}
-
-bool TakeAhead(FileHandle file, const std::string& directory, std::string_view name) {
-  NewPath path = SplitNewPath(directory, name);
-  if (path.leaf.empty()) return false;
-  // The folder stays the last CreateNew's: every new file of a run goes to
-  // the one output folder.
-  const endings::Held held;
-  gUnnamed = true;
-  gFdInProgress = Fd(file);
-  gNameInProgress = std::move(path.leaf);
-  gOnDisk.clear();
-  gRemoveOnEnd = 0;
+  if (Calls().linkat(folder, temporary.c_str(), folder, name.c_str(), 0) != 0) return false;
+  Calls().unlinkat(folder, temporary.c_str(), 0);  // left only if this fails: whole, beside it
   return true;
 }
 
-void DropAhead(FileHandle file) { Calls().close(Fd(file)); }
+}  // namespace
+
+Finish NewFile::Keep() {
+  const int folder = Fd(folder_->handle_);
+  if (IsUnnamed(road_)) {
+    if (!NameUnnamed(Fd(handle_), folder, name_, folder_->road_)) return Finish::NameRefused;
+    onDisk_ = name_;  // whole: an ending from here on leaves it, a failed close does not
+    if (!CloseNew(handle_)) return Finish::CloseFailed;
+    onDisk_.clear();
+    return Finish::Kept;
+  }
+  // Closed before it is published: a failed close is a failed write, and
+  // the file is still in progress, for Discard.
+  if (!CloseNew(handle_)) return Finish::CloseFailed;
+  const endings::Held held;
+  if (road_ != kOwnName && !PublishTemporary(folder, onDisk_, name_, folder_->road_))
+    return Finish::NameRefused;
+  onDisk_.clear();
+  RemoveNothingOnEnding();
+  return Finish::Kept;
+}
+
+void NewFile::Discard() {
+  const int saved = errno;
+  if (handle_ != kNoFile) CloseNew(handle_);  // an unnamed file vanishes
+  if (!onDisk_.empty()) RemoveOwnFile(Fd(folder_->handle_), onDisk_);
+  onDisk_.clear();
+  errno = saved;
+}
+
+OutputFolder::~OutputFolder() {
+  if (handle_ != kNoFile) Calls().close(Fd(handle_));
+}
+
+// Opened once for the run: each file then costs no walk of the folder's path.
+void OutputFolder::Open() {
+  if (opened_) return;
+  opened_ = true;
+  endings::PutRightOnEnding(endings::Job::NewFile, RemoveOnEnding);
+  const int folder = Calls().openat(AT_FDCWD, FolderOf(prefix_).c_str(),
+                                    O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+  if (folder < 0) {
+    openError_ = static_cast<std::uint32_t>(errno);
+    return;
+  }
+  handle_ = folder;
+  // An unnamed file made and closed at once leaves nothing. Any other
+  // refusal of it is each file's own failure, met and said there.
+  const int unnamed = OpenUnnamed(folder);
+  if (unnamed >= 0) Calls().close(unnamed);
+  road_ = unnamed >= 0 || !UnnamedFilesRefused(errno) ? kUnnamed : TemporaryRoad(folder);
+}
+
+NewFile OutputFolder::Make(std::string_view name) {
+  Open();
+  NewFile file;
+  if (handle_ == kNoFile) {
+    errno = static_cast<int>(openError_);
+    return file;
+  }
+  file.folder_ = this;
+  file.name_ = LeafName(prefix_, name);
+  // Every name that POSIX allows is kept; a path that ends in a slash names
+  // the folder itself.
+  if (file.name_.empty()) {
+    errno = EEXIST;
+    return file;
+  }
+  const int folder = Fd(handle_);
+  file.road_ = road_;
+  if (IsUnnamed(road_)) {
+    // Written without a name, a file cannot be left behind by any end of the
+    // process. Anything at the name, even a dangling link, is found when it
+    // is named (EEXIST: linkat never replaces).
+    file.handle_ = OpenUnnamed(folder);
+  } else if (road_ == kOwnName) {
+    file.handle_ = CreateExclusively(folder, file.name_);
+    if (file.handle_ != kNoFile) file.onDisk_ = file.name_;
+  } else if (!NameTaken(folder, file.name_)) {  // nothing is written for a name that is taken
+    std::string temporary;
+    file.handle_ = CreateTemporary(folder, temporary);
+    if (file.handle_ != kNoFile) file.onDisk_ = std::move(temporary);
+  }
+  return file;
+}
+
+bool OutputFolder::TakesFilesAhead() {
+  Open();
+  return IsUnnamed(road_);
+}
+
+NewFile OutputFolder::WriteAhead(std::string_view name, const void* data, std::size_t size) {
+  NewFile file;
+  if (LeafName(prefix_, name).empty()) return file;
+  const int fd = OpenUnnamed(Fd(handle_));
+  if (fd < 0) return file;
+  file.folder_ = this;
+  file.handle_ = fd;
+  file.road_ = kUnnamed;
+  if (!file.Write(data, size)) file.Discard();
+  return file;
+}
+
+bool OutputFolder::Claim(NewFile& written, std::string_view name) {
+  std::string leaf = LeafName(prefix_, name);
+  if (leaf.empty()) return false;
+  written.name_ = std::move(leaf);
+  written.road_ = road_;  // how the folder names its unnamed files now
+  return true;
+}
 
 }  // namespace platform

@@ -26,30 +26,46 @@ using win32_files::DeleteFileAnyLength;
 using win32_files::Ours;
 using win32_files::Win;
 
-// The new file being written; changes, and is written to, only while
-// endings are held, so a console event finds it between two pieces of a
-// write.
-HANDLE gHandleInProgress = INVALID_HANDLE_VALUE;
-std::string gPathInProgress;
-bool gFileInProgress = false;
-bool gMarkedForDeletion = false;  // the file in progress carries a delete disposition
+// The roads of a file (NewFile::road_).
+enum Road : unsigned char {
+  kMarked,    // under its own name, marked for deletion until whole
+  kUnmarked,  // under its own name, on a file system that refuses the mark
+  kAhead,     // written ahead under a temporary name, marked
+  kClaimed,   // written ahead, renamed to its own name, still marked
+};
 
-// Where files are written ahead: the folder of the last new file, when it
-// took the delete mark. Set on the main thread before any thread starts.
-std::string gFolderAhead;  // the folder's prefix (up to its last separator)
-bool gFolderTakesMarks = false;
-std::atomic<unsigned> gAheadSerial{0};
+bool IsMarked(unsigned char road) { return road != kUnmarked; }
+
+// What an ending must put right: the one file in progress on the calling
+// thread that stands under its own name. A file fills it and clears it while
+// endings are held, and is written to only while they are, so a console
+// event finds it between two pieces of a write. Nothing else of new files is
+// global.
+struct ToRemoveOnEnding {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  std::string path;
+  bool set = false;
+};
+ToRemoveOnEnding gToRemove;
+
+void RemoveOnEnding() {
+  if (!gToRemove.set) return;
+  if (gToRemove.handle != INVALID_HANDLE_VALUE) CloseHandle(gToRemove.handle);
+  DeleteFileAnyLength(gToRemove.path);
+}
+
+// Call while endings are held.
+void RemoveOnEnding(HANDLE handle, const std::string& path) {
+  gToRemove.handle = handle;
+  gToRemove.path = path;
+  gToRemove.set = true;
+}
 
 // The prefix of `path` that names its folder: up to the last separator or
 // drive colon, empty for the current folder.
 std::string FolderPrefixOf(const std::string& path) {
   const auto end = path.find_last_of("\\/:");
   return end == std::string::npos ? std::string() : path.substr(0, end + 1);
-}
-
-void RemoveFileInProgress() {
-  if (gHandleInProgress != INVALID_HANDLE_VALUE) CloseHandle(gHandleInProgress);
-  if (gFileInProgress) DeleteFileAnyLength(gPathInProgress);
 }
 
 // Sets or clears the file's delete disposition: marked, the file is removed
@@ -71,104 +87,14 @@ HANDLE CreateExclusively(const std::string& path) {
   return CreateFileAnyLength(path, GENERIC_WRITE, 0, CREATE_NEW);
 }
 
-FileHandle RefuseName() {
-  SetLastError(ERROR_INVALID_NAME);
-  return kNoFile;
-}
-
 // Writes go in pieces short enough that a console event, which waits for
 // the one under way, is handled at once.
 constexpr std::size_t kLargestWritePiece = std::size_t{1} << 20;
 
-}  // namespace
-
-FileHandle CreateNew(const std::string& directory, std::string_view name) {
-  if (!windows_names::IsPlainFileName(name)) return RefuseName();
-  endings::PutRightOnEnding(endings::Job::NewFile, RemoveFileInProgress);
-  std::string path = directory + std::string(name);
-  HANDLE file = INVALID_HANDLE_VALUE;
-  bool onDisk = false;
-  {
-    const endings::Held held;
-    file = CreateExclusively(path);
-    // A second guard: whatever the name, only a file on a disk is written to.
-    onDisk = file != INVALID_HANDLE_VALUE && GetFileType(file) == FILE_TYPE_DISK;
-    if (onDisk) {
-      gHandleInProgress = file;
-      gPathInProgress = std::move(path);
-      gFileInProgress = true;
-      gMarkedForDeletion = MarkForDeletion(file, true);  // before the first byte
-      gFolderTakesMarks = gMarkedForDeletion;
-      gFolderAhead = FolderPrefixOf(gPathInProgress);
-    }
-  }
-  if (file == INVALID_HANDLE_VALUE) return kNoFile;
-  if (!onDisk) {
-    CloseHandle(file);
-    return RefuseName();
-  }
-  return Ours(file);
-}
-
-bool WriteAll(FileHandle file, const void* data, std::size_t size) {
-  const auto* next = static_cast<const char*>(data);
-  while (size > 0) {
-    DWORD put = 0;
-    BOOL written = FALSE;
-    {
-      const endings::Held held;
-      written = WriteFile(Win(file), next, static_cast<DWORD>(std::min(size, kLargestWritePiece)),
-                          &put, nullptr);
-    }
-    if (!written || put == 0) return false;
-    next += put;
-    size -= put;
-  }
-  return true;
-}
-
-Finish FinishNew(FileHandle file) {
-  bool closed = false;
-  DWORD error = 0;
-  {
-    const endings::Held held;
-    // Whole: the mark is cleared after the last byte, before the close. A
-    // mark that stays would remove the file at the close: a failed write.
-    if (gMarkedForDeletion && !MarkForDeletion(Win(file), false))
-      return Finish::CloseFailed;  // the reason is the call's; DiscardNew closes it
-    gMarkedForDeletion = false;
-    closed = CloseHandle(Win(file)) != 0;
-    error = GetLastError();
-    gHandleInProgress = INVALID_HANDLE_VALUE;
-    if (closed) gFileInProgress = false;
-  }
-  SetLastError(error);
-  return closed ? Finish::Kept : Finish::CloseFailed;
-}
-
-void DiscardNew() {
-  const DWORD saved = GetLastError();
-  {
-    const endings::Held held;
-    RemoveFileInProgress();
-    gHandleInProgress = INVALID_HANDLE_VALUE;
-    gFileInProgress = false;
-    gMarkedForDeletion = false;
-  }
-  SetLastError(saved);
-}
-
-// Writing ahead, where the output folder takes the delete mark (the last
-// new file took it): each text is written into a file of the program's own
-// temporary name in that folder, marked for deletion from its creation, so
-// that Windows removes it whatever ends the run, as a file without a name
-// vanishes on Linux. TakeAhead gives it its name, never over anything.
-namespace {
-
 // Renames the open file to `path` (absolute, or relative to the current
 // folder, as the ANSI calls read it), never over anything. A path the call
-// cannot take (past MAX_PATH) is refused: the file is then made on the road
-// of one thread, which takes any length.
+// cannot take (past MAX_PATH) is refused: the file is then made by Make,
+// which takes any length.
 bool RenameTo(HANDLE file, const std::string& path) {
   const int length = static_cast<int>(path.size());
   const int wideLength = MultiByteToWideChar(CP_ACP, 0, path.data(), length, nullptr, 0);
@@ -183,44 +109,166 @@ bool RenameTo(HANDLE file, const std::string& path) {
   return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(bytes)) != 0;
 }
 
+std::atomic<unsigned> gAheadSerial{0};
+
 }  // namespace
 
-FileHandle FolderForAhead() {
-  // Any handle but kNoFile says yes; the folder is the one of the last file.
-  return gFolderTakesMarks ? FileHandle{0} : kNoFile;
+NewFile::NewFile(NewFile&& other) noexcept
+    : folder_(other.folder_),
+      handle_(std::exchange(other.handle_, kNoFile)),
+      name_(std::move(other.name_)),
+      onDisk_(std::exchange(other.onDisk_, std::string())),
+      road_(other.road_) {}
+
+NewFile& NewFile::operator=(NewFile&& other) noexcept {
+  if (this != &other) {
+    Discard();
+    folder_ = other.folder_;
+    handle_ = std::exchange(other.handle_, kNoFile);
+    name_ = std::move(other.name_);
+    onDisk_ = std::exchange(other.onDisk_, std::string());
+    road_ = other.road_;
+  }
+  return *this;
 }
 
-FileHandle WriteAhead(FileHandle /*folder*/, const void* data, std::size_t size) {
-  const std::string temporary = gFolderAhead + "quarrow-partial-" +
-                                std::to_string(GetCurrentProcessId()) + "-" +
-                                std::to_string(++gAheadSerial) + ".tmp";
-  const HANDLE file = CreateFileAnyLength(temporary, GENERIC_WRITE | DELETE, 0, CREATE_NEW);
-  if (file == INVALID_HANDLE_VALUE) return kNoFile;
-  if (GetFileType(file) != FILE_TYPE_DISK || !MarkForDeletion(file, true)) {
-    CloseHandle(file);
-    DeleteFileAnyLength(temporary);
-    return kNoFile;
+bool NewFile::Write(const void* data, std::size_t size) {
+  const auto* next = static_cast<const char*>(data);
+  while (size > 0) {
+    DWORD put = 0;
+    BOOL written = FALSE;
+    {
+      const endings::Held held;
+      written = WriteFile(Win(handle_), next, static_cast<DWORD>(std::min(size, kLargestWritePiece)),
+                          &put, nullptr);
+    }
+    if (!written || put == 0) return false;
+    next += put;
+    size -= put;
   }
-  if (!WriteAll(Ours(file), data, size)) {
-    CloseHandle(file);  // marked: it vanishes
-    return kNoFile;
-  }
-  return Ours(file);
-}
-
-bool TakeAhead(FileHandle file, const std::string& directory, std::string_view name) {
-  if (!windows_names::IsPlainFileName(name)) return false;
-  std::string path = directory + std::string(name);
-  // Given its name while still marked: a kill from here on removes it too.
-  if (FolderPrefixOf(path) != gFolderAhead || !RenameTo(Win(file), path)) return false;
-  const endings::Held held;
-  gHandleInProgress = Win(file);
-  gPathInProgress = std::move(path);
-  gFileInProgress = true;
-  gMarkedForDeletion = true;
   return true;
 }
 
-void DropAhead(FileHandle file) { CloseHandle(Win(file)); }  // marked: it vanishes
+Finish NewFile::Keep() {
+  bool closed = false;
+  DWORD error = 0;
+  {
+    const endings::Held held;
+    // Whole: the mark is cleared after the last byte, before the close. A
+    // mark that stays would remove the file at the close: a failed write.
+    if (IsMarked(road_) && !MarkForDeletion(Win(handle_), false))
+      return Finish::CloseFailed;  // the reason is the call's; Discard closes it
+    road_ = kUnmarked;
+    closed = CloseHandle(Win(handle_)) != 0;
+    error = GetLastError();
+    handle_ = kNoFile;
+    gToRemove.handle = INVALID_HANDLE_VALUE;
+    if (closed) {
+      gToRemove.set = false;
+      onDisk_.clear();
+    }
+  }
+  SetLastError(error);
+  return closed ? Finish::Kept : Finish::CloseFailed;
+}
+
+void NewFile::Discard() {
+  const DWORD saved = GetLastError();
+  {
+    const endings::Held held;
+    if (gToRemove.set && gToRemove.path == onDisk_) gToRemove.set = false;
+    if (handle_ != kNoFile) CloseHandle(Win(handle_));  // marked: it vanishes
+    // Written ahead, it vanished with its handle; under its own name it is
+    // removed, marked or not.
+    if (road_ != kAhead && !onDisk_.empty()) DeleteFileAnyLength(onDisk_);
+    handle_ = kNoFile;
+    onDisk_.clear();
+  }
+  SetLastError(saved);
+}
+
+OutputFolder::~OutputFolder() = default;
+
+void OutputFolder::Open() {
+  if (opened_) return;
+  opened_ = true;
+  endings::PutRightOnEnding(endings::Job::NewFile, RemoveOnEnding);
+}
+
+NewFile OutputFolder::Make(std::string_view name) {
+  Open();
+  NewFile file;
+  if (!windows_names::IsPlainFileName(name)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return file;
+  }
+  std::string path = prefix_ + std::string(name);
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  {
+    const endings::Held held;
+    handle = CreateExclusively(path);
+    // A second guard: whatever the name, only a file on a disk is written to.
+    if (handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK) {
+      RemoveOnEnding(handle, path);
+      file.folder_ = this;
+      file.handle_ = Ours(handle);
+      file.road_ = MarkForDeletion(handle, true) ? kMarked : kUnmarked;  // before the first byte
+      file.name_ = path;
+      file.onDisk_ = std::move(path);
+      return file;
+    }
+  }
+  if (handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle);
+    SetLastError(ERROR_INVALID_NAME);
+  }
+  return file;
+}
+
+// Writing ahead: each text is written into a file of the program's own
+// temporary name in the output folder, marked for deletion from its
+// creation, so that Windows removes it whatever ends the run, as a file
+// without a name vanishes on Linux. Claim gives it its name, never over
+// anything. A folder that refuses the mark takes none: the entry is then
+// made by Make.
+bool OutputFolder::TakesFilesAhead() {
+  Open();
+  return true;
+}
+
+NewFile OutputFolder::WriteAhead(std::string_view name, const void* data, std::size_t size) {
+  NewFile file;
+  if (!windows_names::IsPlainFileName(name)) return file;
+  const std::string temporary = FolderPrefixOf(prefix_) + "quarrow-partial-" +
+                                std::to_string(GetCurrentProcessId()) + "-" +
+                                std::to_string(++gAheadSerial) + ".tmp";
+  const HANDLE handle = CreateFileAnyLength(temporary, GENERIC_WRITE | DELETE, 0, CREATE_NEW);
+  if (handle == INVALID_HANDLE_VALUE) return file;
+  if (GetFileType(handle) != FILE_TYPE_DISK || !MarkForDeletion(handle, true)) {
+    CloseHandle(handle);
+    DeleteFileAnyLength(temporary);
+    return file;
+  }
+  file.folder_ = this;
+  file.handle_ = Ours(handle);
+  file.road_ = kAhead;
+  file.onDisk_ = temporary;
+  if (!file.Write(data, size)) file.Discard();
+  return file;
+}
+
+bool OutputFolder::Claim(NewFile& written, std::string_view name) {
+  if (!windows_names::IsPlainFileName(name)) return false;
+  std::string path = prefix_ + std::string(name);
+  // Given its name while still marked: a kill from here on removes it too.
+  if (FolderPrefixOf(path) != FolderPrefixOf(prefix_) || !RenameTo(Win(written.handle_), path))
+    return false;
+  const endings::Held held;
+  RemoveOnEnding(Win(written.handle_), path);
+  written.road_ = kClaimed;
+  written.name_ = path;
+  written.onDisk_ = std::move(path);
+  return true;
+}
 
 }  // namespace platform

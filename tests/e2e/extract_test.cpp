@@ -239,7 +239,8 @@ TEST_F(Extract, OnWindowsAFileIsMarkedForDeletionUntilItIsWhole) {
   std::vector<std::string> calls;  // on the handle of main.c, in order
   for (std::string line; std::getline(lines, line);) {
     if (line.find("Call KERNEL32.CreateFileA(") != std::string::npos &&
-        line.find("main.c\"") != std::string::npos) {
+        (line.find("main.c\"") != std::string::npos ||
+         line.find("quarrow-partial-") != std::string::npos)) {  // written ahead
       EXPECT_NE(line.find(",40010000,00000000,00000000,00000001,"), std::string::npos) << line;
       handle = "?";
     } else if (handle == "?" && line.find("Ret  KERNEL32.CreateFileA()") != std::string::npos) {
@@ -252,6 +253,8 @@ TEST_F(Extract, OnWindowsAFileIsMarkedForDeletionUntilItIsWhole) {
       if (calls.back() == "CloseHandle") break;
     }
   }
+  // Written ahead, it is renamed to main.c, still marked, before the mark is cleared.
+  if (calls.size() == 6 && calls[4] == "SetFileInformationByHandle") calls.erase(calls.begin() + 3);
   EXPECT_EQ(calls,
             (std::vector<std::string>{"GetFileType", "SetFileInformationByHandle", "WriteFile",
                                       "SetFileInformationByHandle", "CloseHandle"}));

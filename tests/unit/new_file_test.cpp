@@ -115,6 +115,7 @@ ssize_t WriteThenTerminated(int fd, const void* data, std::size_t size) {
 }
 // Another program takes the name between the check and the naming.
 void TheyTake(int folder, const char* name) {
+  if (std::string_view(name) != "a.c") return;
   const int theirs = RealCalls().openat(folder, name, O_WRONLY | O_CREAT | O_EXCL, 0644);
   RealCalls().write(theirs, "theirs", 6);
   RealCalls().close(theirs);
@@ -263,12 +264,19 @@ const std::vector<Row>& Rows() {
        [] { Calls().renameat2 = RenameRefused<EINVAL>; }, Written(), 0, kText, Row::TemporaryOnly},
       {"a rename that fails", [] { Calls().renameat2 = RenameRefused<EIO>; },
        Failed("5. (Input/output error)", "opening"), 1, "", Row::TemporaryOnly},
-      {"where neither a rename nor a link is taken",
+      {"where neither a rename nor a link is taken (FAT through FUSE), under its own name",
        [] {
          Calls().renameat2 = RenameRefused<EINVAL>;
          Calls().linkat = LinkRefused;
        },
-       Failed("1. (Operation not permitted)", "opening"), 1, "", Row::TemporaryOnly},
+       Written(), 0, kText, Row::TemporaryOnly},
+      {"there, a signal during the write",
+       [] {
+         Calls().renameat2 = RenameRefused<EINVAL>;
+         Calls().linkat = LinkRefused;
+         Calls().write = WriteThenTerminated;
+       },
+       "", 128 + SIGTERM, "", Row::TemporaryOnly},
       // Standard output was still in its buffer: nothing had been finished.
       {"a signal during the write", [] { Calls().write = WriteThenTerminated; }, "", 128 + SIGTERM,
        ""},
@@ -371,6 +379,28 @@ TEST_F(NewFile, AnyOtherRefusalOfAnUnnamedFileIsTheCreationsFailure) {
   EXPECT_EQ(status, 1);
   EXPECT_TRUE(std::filesystem::is_empty(folder_ / "out"));
   gUnnamedRefusal = 0;
+}
+
+// A link planted at the temporary names the run will take (its process id
+// is known before it starts) is never followed: what it points to stays as
+// it was, and the run takes other names.
+TEST_F(NewFile, ALinkPlantedAtATemporaryNameIsNeverFollowed) {
+  gUnnamedRefusal = EOPNOTSUPP;
+  std::filesystem::create_directory(folder_ / "out");
+  std::ofstream(folder_ / "theirs") << "theirs";
+  const auto [status, out] = ExtractInChild([this] {
+    for (int serial = 1; serial <= 3; ++serial)
+      std::filesystem::create_symlink(folder_ / "theirs", "quarrow-partial-" +
+                                                             std::to_string(getpid()) + "-" +
+                                                             std::to_string(serial) + ".tmp");
+  });
+  gUnnamedRefusal = 0;
+  EXPECT_EQ(out, Written());
+  EXPECT_EQ(status, 0);
+  std::ifstream theirs(folder_ / "theirs");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(theirs), {}), "theirs");
+  std::ifstream aC(folder_ / "out" / "a.c");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(aC), {}), kText);
 }
 
 // A disk file that yields less than its size differs; a failed read ends the run.
