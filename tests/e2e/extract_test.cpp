@@ -276,7 +276,8 @@ TEST_F(Extract, ClosedStandardStreamsNeverLandInAFile) {
   WriteNms("many.nms", sources);
   const std::string roads[] = {
       "QUARROW_WORKERS=0", "QUARROW_WORKERS=3",
-      std::string("QUARROW_WORKERS=3 LD_PRELOAD=") + QUARROW_NO_UNNAMED_FILES};
+      std::string("QUARROW_WORKERS=3 LD_PRELOAD=") + QUARROW_NO_UNNAMED_FILES,
+      std::string("QUARROW_SHIM_NO_LINKS=1 LD_PRELOAD=") + QUARROW_NO_UNNAMED_FILES};
   for (int closed = 0; closed < 8; ++closed) {
     for (const std::string& road : roads) {
       for (const bool prompt : {false, true}) {
