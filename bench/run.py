@@ -13,8 +13,11 @@ for reference. Corpora:
 
   real       every regular file under /usr/include, flattened to unique names
   synthetic  20,000 files, about 200 MB, sizes spread like real sources (seeded)
+  many       memory only: 200,000 and 1,000,000 entries of two bytes under paths
+             of 58 characters (nmspack --tiny); compare and extract, on one
+             thread and working ahead, may peak at most 8 MiB over list
 
-Usage: python3 bench/run.py [--pairs N] [--corpus real|synthetic|both] [--keep]
+Usage: python3 bench/run.py [--pairs N] [--corpus real|synthetic|many|all] [--keep]
 Needs the release build: cmake --preset release && cmake --build --preset release
 Exits with status 1 when a target is missed. The corpora (about 1.4 GB under
 build/release/bench) are removed at the end unless --keep is given.
@@ -193,10 +196,39 @@ def bench(name, count):
     return met
 
 
+def bench_many():
+    """Peak memory of each command against list's, on .nms files of many tiny entries."""
+    met = True
+    print(f"\nmany: peak memory over list's (allowed 8.0 MiB)")
+    for entries in (200_000, 1_000_000):
+        nms = os.path.join(WORK, f"many{entries}.nms")
+        subprocess.run([NMSPACK, nms, "--tiny", str(entries)], check=True)
+
+        def peak_of(*words, env=None):
+            out = FreshFolder()
+            peak = run([QUARROW, *words], out.path, env)[1]
+            out.done()
+            return peak
+
+        listed = peak_of("list", nms)
+        print(f"  {entries:>9,} entries, .nms {os.path.getsize(nms) / 2**20:6.1f} MiB: "
+              f"list {listed / 2**20:6.1f} MiB")
+        for label, words, env in (
+                ("compare, one thread", ["compare", nms, "/quiet"], {"QUARROW_WORKERS": "0"}),
+                ("compare, working ahead", ["compare", nms, "/quiet"], {"QUARROW_WORKERS": "3"}),
+                ("extract, one thread", ["extract", nms], {"QUARROW_WORKERS": "0"}),
+                ("extract, working ahead", ["extract", nms], {"QUARROW_WORKERS": "3"})):
+            over = peak_of(*words, env=env) - listed
+            met = met and over <= 8 * 2**20
+            print(f"    {label:<24} {over / 2**20:+6.1f} MiB  {'met' if over <= 8 * 2**20 else 'MISSED'}")
+        os.remove(nms)
+    return met
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--pairs", type=int, default=9)
-    parser.add_argument("--corpus", choices=["real", "synthetic", "both"], default="both")
+    parser.add_argument("--corpus", choices=["real", "synthetic", "many", "all"], default="all")
     parser.add_argument("--keep", action="store_true", help="keep the corpora for the next run")
     arguments = parser.parse_args()
     for tool in (QUARROW, NMSPACK):
@@ -207,9 +239,10 @@ def main():
     load = ", ".join(f"{value:.2f}" for value in os.getloadavg())
     print(f"machine: {os.cpu_count()} cores, {len(os.sched_getaffinity(0))} online for us, "
           f"load average {load}, {os.uname().release}; {arguments.pairs} pairs each")
-    corpora = ["real", "synthetic"] if arguments.corpus == "both" else [arguments.corpus]
+    corpora = ["real", "synthetic", "many"] if arguments.corpus == "all" else [arguments.corpus]
     try:
-        met = all([bench(name, arguments.pairs) for name in corpora])
+        met = all([bench_many() if name == "many" else bench(name, arguments.pairs)
+                   for name in corpora])
     finally:
         if not arguments.keep:
             shutil.rmtree(WORK, ignore_errors=True)

@@ -188,10 +188,10 @@ void Print(platform::Stream stream, const char* format, ...) {
   std::vsnprintf(text.data(), text.size(), format, arguments);
   va_end(arguments);
   text.pop_back();
-  if (ScreenAt(stream) == platform::Screen::Console)
-    platform::WriteToConsole(stream, text);
-  else
+  if (ScreenAt(stream) == platform::Screen::None)
     std::fwrite(text.data(), 1, text.size(), file);
+  else
+    platform::WriteToScreen(stream, text);
 }
 
 }  // namespace app

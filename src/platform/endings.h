@@ -4,7 +4,7 @@
 // events). It is the one place that handles them. The jobs that leave
 // something to put right before the process ends (the terminal's mode, a new
 // file in progress) each register it here, and never meet each other. One
-// implementation file per system (endings_linux.cpp, endings_win32.cpp).
+// implementation file per system (linux/endings.cpp, win32/endings.cpp).
 #pragma once
 
 namespace platform::endings {
@@ -22,11 +22,6 @@ using PutRight = void (*)();
 // Registers the job's put-right (again: the same), and from then on handles
 // every ending. A signal ignored when the program started stays ignored.
 void PutRightOnEnding(Job job, PutRight putRight);
-
-// Registers what the job must do when job control stops the run (SIGTSTP,
-// SIGTTIN, SIGTTOU: before it stops) and continues it (SIGCONT), under the
-// same rules as a put-right. Windows has no job control: nothing to do there.
-void PutRightOnPause(Job job, PutRight beforeStop, PutRight afterContinue);
 
 // While set, the interrupt key (Ctrl+C) ends nothing: it is the prompt's,
 // an ignored key, even where the console sends it as an event (a Windows

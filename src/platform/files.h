@@ -1,7 +1,7 @@
 // What the program needs from the system to read files: opening, sizing and
 // reading them, the system's error numbers and texts, and one large block of
-// memory. One implementation file per system (files_linux.cpp,
-// files_win32.cpp) keeps this contract.
+// memory. One implementation file per system (linux/files.cpp,
+// win32/files.cpp) keeps this contract.
 #pragma once
 
 #include <cstddef>

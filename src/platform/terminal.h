@@ -1,6 +1,6 @@
 // What the program needs from the screen and the keyboard: what kind of
 // screen each stream shows, and one key press at a time for the prompt. One
-// implementation file per system (terminal_linux.cpp, terminal_win32.cpp)
+// implementation file per system (linux/terminal.cpp, win32/terminal.cpp)
 // keeps this contract.
 #pragma once
 
@@ -48,10 +48,10 @@ struct ScreenCharacter {
 // locale, a Windows console by the ANSI code page.
 std::vector<ScreenCharacter> ReadAsTheScreen(std::string_view text);
 
-// Writes UTF-8 text to a stream whose screen is a Windows console, as
-// Unicode; elsewhere there is none, and the bytes go to the stream as they
-// are.
-void WriteToConsole(Stream stream, std::string_view text);
+// Writes text to a stream whose screen is not None, as Shown made it for
+// that screen: to a Windows console as Unicode (the text is UTF-8); to a
+// POSIX terminal, the bytes, through the C library's stream.
+void WriteToScreen(Stream stream, std::string_view text);
 
 // One key press at the terminal, without waiting for Enter and without echo:
 // the bytes of one character, a control key's one byte, or nothing for a key

@@ -1,6 +1,6 @@
 // What the program needs to work on more than one CPU: how many CPUs it is
 // granted, and threads started only where the system allows them. One
-// implementation file per system (threads_linux.cpp, threads_win32.cpp)
+// implementation file per system (linux/threads.cpp, win32/threads.cpp)
 // keeps this contract.
 #pragma once
 

@@ -35,11 +35,11 @@ struct Beside {
   std::string errorFile;
   bool hangupIgnored = false;
   bool noUnnamedFiles = false;  // the output folder's file system has none
-  bool noLinksEither = false;   // nor links, nor renames that refuse to replace (FAT by FUSE)
   bool asAShellsJob = false;    // in a process group of its own, its parent in the session
   std::string locale;           // LC_ALL, when not empty
   std::string startedAs;        // the path the program is started by, when not its own
   std::string codePage;         // Windows: the console's code page, set with chcp first
+  bool noLinksEither = false;   // nor links, nor renames that refuse to replace (FAT by FUSE)
 };
 
 class Terminal : public Scratch {

@@ -10,7 +10,7 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/threads_linux.h"
+#include "platform/linux/threads.h"
 
 namespace {
 

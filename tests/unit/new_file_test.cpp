@@ -28,7 +28,7 @@
 
 #include "app/entry.h"
 #include "nms_writer.h"
-#include "platform/linux_calls.h"
+#include "platform/linux/calls.h"
 #include "unwinding_end.h"
 
 namespace {
@@ -390,9 +390,9 @@ TEST_F(NewFile, ALinkPlantedAtATemporaryNameIsNeverFollowed) {
   std::ofstream(folder_ / "theirs") << "theirs";
   const auto [status, out] = ExtractInChild([this] {
     for (int serial = 1; serial <= 3; ++serial)
-      std::filesystem::create_symlink(folder_ / "theirs", "quarrow-partial-" +
-                                                             std::to_string(getpid()) + "-" +
-                                                             std::to_string(serial) + ".tmp");
+      std::filesystem::create_symlink(
+          folder_ / "theirs",
+          "quarrow-partial-" + std::to_string(getpid()) + "-" + std::to_string(serial) + ".tmp");
   });
   gUnnamedRefusal = 0;
   EXPECT_EQ(out, Written());

@@ -1,6 +1,8 @@
 // nmspack OUT.nms FILE...: packs files into a .nms, each stored under its path
 // as given, with backslashes for slashes. `nmspack OUT.nms @LIST` takes the
 // paths from the file LIST, one a line (for trees too large for a command line).
+// `nmspack OUT.nms --tiny N` makes N entries of two bytes each, under distinct
+// paths of 58 characters, with no files behind them (for measuring memory).
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -17,13 +19,24 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::vector<std::string> paths(argv + 2, argv + argc);
+  std::vector<nmswriter::Source> sources;
+  if (paths.size() == 2 && paths[0] == "--tiny") {
+    const long count = std::stol(paths[1]);
+    for (long index = 0; index < count; ++index) {
+      const std::string module = std::to_string(10000 + index / 1000).substr(1);
+      const std::string unit = std::to_string(10000000 + index).substr(1);
+      const std::string path =
+          "src\\library\\module" + module + "\\unit_" + unit + "_of_the_library_texts.c";
+      sources.push_back({path, "x\n"});
+    }
+    paths.clear();
+  }
   if (paths.size() == 1 && paths[0].starts_with('@')) {
     std::ifstream list(paths[0].substr(1));
     paths.clear();
     for (std::string line; std::getline(list, line);)
       if (!line.empty()) paths.push_back(line);
   }
-  std::vector<nmswriter::Source> sources;
   for (const std::string& path : paths) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {

@@ -3,6 +3,8 @@
 // file system can give no name without replacing, under the file's own name,
 // which whatever ends the run first removes. Given their real name only when
 // whole, never over anything.
+#include "platform/new_files.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -14,9 +16,8 @@
 #include <utility>
 
 #include "platform/endings.h"
-#include "platform/files_linux.h"
-#include "platform/linux_calls.h"
-#include "platform/new_files.h"
+#include "platform/linux/calls.h"
+#include "platform/linux/files.h"
 
 namespace platform {
 
@@ -29,11 +30,11 @@ using linux_files::NativePath;
 // The roads of a folder (OutputFolder::road_) and of a file (NewFile::road_).
 enum Road : unsigned char {
   kNotLearned,
-  kUnnamed,           // named by linking the open file itself
+  kUnnamed,             // named by linking the open file itself
   kUnnamedThroughProc,  // named by linking /proc/self/fd/N (an ordinary user before Linux 6.10)
-  kTemporaryRenamed,  // a temporary name, renamed refusing to replace
-  kTemporaryLinked,   // a temporary name, linked, then removed
-  kOwnName,           // its own name, made exclusively
+  kTemporaryRenamed,    // a temporary name, renamed refusing to replace
+  kTemporaryLinked,     // a temporary name, linked, then removed
+  kOwnName,             // its own name, made exclusively
 };
 
 bool IsUnnamed(unsigned char road) { return road == kUnnamed || road == kUnnamedThroughProc; }
@@ -77,9 +78,8 @@ int OpenUnnamed(int folder) {
 // are held, so that an ending removes it from its first moment.
 int CreateExclusively(int folder, const std::string& name) {
   const endings::Held held;
-  const int fd = Calls().openat(folder, name.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
-                                0666);
+  const int fd = Calls().openat(
+      folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
   if (fd >= 0) RemoveOnEnding(folder, name);
   return fd;
 }
@@ -131,8 +131,9 @@ Road TemporaryRoad(int folder) {
       RemoveOnEnding(folder, second);
       probe = second;
     } else if (errno == EINVAL || errno == ENOSYS) {
-      road = Calls().linkat(folder, probe.c_str(), folder, second.c_str(), 0) == 0 ? kTemporaryLinked
-                                                                                  : kOwnName;
+      road = Calls().linkat(folder, probe.c_str(), folder, second.c_str(), 0) == 0
+                 ? kTemporaryLinked
+                 : kOwnName;
       if (road == kTemporaryLinked) Calls().unlinkat(folder, second.c_str(), 0);
     }
   }
@@ -282,8 +283,8 @@ void OutputFolder::Open() {
   if (opened_) return;
   opened_ = true;
   endings::PutRightOnEnding(endings::Job::NewFile, RemoveOnEnding);
-  const int folder = Calls().openat(AT_FDCWD, FolderOf(prefix_).c_str(),
-                                    O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+  const int folder =
+      Calls().openat(AT_FDCWD, FolderOf(prefix_).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
   if (folder < 0) {
     openError_ = static_cast<std::uint32_t>(errno);
     return;

@@ -2,11 +2,11 @@
 // the console): one handler puts right what each job registered, then ends
 // the process. The handler runs on a thread of its own; it waits for a
 // holder to leave, and ends the process while still holding the guard.
+#include "platform/endings.h"
+
 #include <windows.h>
 
 #include <array>
-
-#include "platform/endings.h"
 
 namespace platform::endings {
 
@@ -52,8 +52,6 @@ void LeaveInterruptKeyToPrompt(bool prompting) {
   InterlockedExchange(&gPrompting, prompting ? 1 : 0);
   HandleConsoleEvents();
 }
-
-void PutRightOnPause(Job /*job*/, PutRight /*beforeStop*/, PutRight /*afterContinue*/) {}
 
 // A critical section may be entered again by the thread that holds it.
 Held::Held() { EnterCriticalSection(Guard()); }

@@ -1,5 +1,5 @@
 // Threads on Linux, and the CPUs the process is granted.
-#include "platform/threads_linux.h"
+#include "platform/linux/threads.h"
 
 #include <pthread.h>
 #include <unistd.h>
@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/endings.h"
-#include "platform/linux_calls.h"
+#include "platform/linux/calls.h"
 #include "platform/threads.h"
 
 namespace platform {

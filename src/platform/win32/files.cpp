@@ -1,6 +1,6 @@
 // Reading files on Windows: the Win32 calls with the arguments the program
 // has always used.
-#include "platform/files_win32.h"
+#include "platform/win32/files.h"
 
 #include <windows.h>
 

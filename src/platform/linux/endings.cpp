@@ -3,14 +3,14 @@
 // default action (a fault still dumps core where cores are kept). Another
 // lets each job give back what it holds before job control stops the run,
 // and take it again when the run continues.
+#include "platform/linux/endings.h"
+
 #include <signal.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <iterator>
-
-#include "platform/endings.h"
 
 namespace platform::endings {
 

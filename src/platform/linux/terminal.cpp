@@ -1,5 +1,7 @@
 // The terminal on Linux: what each stream shows, and the prompt's keys read
 // in raw mode from the controlling terminal.
+#include "platform/terminal.h"
+
 #include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
@@ -16,9 +18,8 @@
 #include <cwchar>
 #include <utility>
 
-#include "platform/endings.h"
-#include "platform/linux_calls.h"
-#include "platform/terminal.h"
+#include "platform/linux/calls.h"
+#include "platform/linux/endings.h"
 #include "unicode/utf8.h"
 
 namespace platform {
@@ -269,7 +270,7 @@ std::vector<ScreenCharacter> ReadAsTheScreen(std::string_view text) {
   return characters;
 }
 
-void WriteToConsole(Stream stream, std::string_view text) {
+void WriteToScreen(Stream stream, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stream == Stream::Error ? stderr : stdout);
 }
 

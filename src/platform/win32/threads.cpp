@@ -1,4 +1,6 @@
 // Threads on Windows, and the CPUs the process is granted.
+#include "platform/threads.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -7,8 +9,6 @@
 #include <new>
 #include <system_error>
 #include <thread>
-
-#include "platform/threads.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/linux_calls.h"
+#include "platform/linux/calls.h"
 
 #include <fcntl.h>
 #include <stdio.h>  // renameat2

@@ -1,5 +1,5 @@
 // Reading files on Linux.
-#include "platform/files_linux.h"
+#include "platform/linux/files.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/linux_calls.h"
+#include "platform/linux/calls.h"
 #include "platform/threads.h"
 
 namespace platform {

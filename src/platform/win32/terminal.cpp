@@ -1,11 +1,12 @@
 // The console on Windows: what each stream shows, text written to it in
 // Unicode, and the prompt's keys read as key-down events from its input.
+#include "platform/terminal.h"
+
 #include <windows.h>
 
 #include <algorithm>
 
 #include "platform/endings.h"
-#include "platform/terminal.h"
 #include "unicode/utf8.h"
 
 namespace platform {
@@ -148,7 +149,7 @@ std::vector<ScreenCharacter> ReadAsTheScreen(std::string_view text) {
   return characters;
 }
 
-void WriteToConsole(Stream stream, std::string_view text) {
+void WriteToScreen(Stream stream, std::string_view text) {
   // Line ends as the C library's text mode writes them.
   std::wstring wide;
   for (const wchar_t unit : Utf16(text)) {

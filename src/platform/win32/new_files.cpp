@@ -4,6 +4,8 @@
 // the run ends first (TerminateProcess, taskkill /f, a job's kill, a crash, a
 // console event); where a file system refuses the mark, a console event that
 // ends the run removes them.
+#include "platform/new_files.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -13,8 +15,7 @@
 #include <vector>
 
 #include "platform/endings.h"
-#include "platform/files_win32.h"
-#include "platform/new_files.h"
+#include "platform/win32/files.h"
 #include "platform/windows_names.h"
 
 namespace platform {
@@ -139,8 +140,8 @@ bool NewFile::Write(const void* data, std::size_t size) {
     BOOL written = FALSE;
     {
       const endings::Held held;
-      written = WriteFile(Win(handle_), next, static_cast<DWORD>(std::min(size, kLargestWritePiece)),
-                          &put, nullptr);
+      written = WriteFile(Win(handle_), next,
+                          static_cast<DWORD>(std::min(size, kLargestWritePiece)), &put, nullptr);
     }
     if (!written || put == 0) return false;
     next += put;
