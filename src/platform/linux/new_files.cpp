@@ -46,22 +46,22 @@ struct ToRemoveOnEnding {
   int folder = -1;
   std::string name;
   volatile sig_atomic_t set = 0;
+
+  // Call these while endings are held.
+  void Set(int inFolder, const std::string& named) {
+    folder = inFolder;
+    name = named;
+    set = 1;
+  }
+  void Clear() {
+    set = 0;
+    name.clear();
+  }
 };
 ToRemoveOnEnding gToRemove;
 
 void RemoveOnEnding() {
   if (gToRemove.set != 0) Calls().unlinkat(gToRemove.folder, gToRemove.name.c_str(), 0);
-}
-
-// Call while endings are held.
-void RemoveOnEnding(int folder, const std::string& name) {
-  gToRemove.folder = folder;
-  gToRemove.name = name;
-  gToRemove.set = 1;
-}
-void RemoveNothingOnEnding() {
-  gToRemove.set = 0;
-  gToRemove.name.clear();
 }
 
 // The file systems that cannot hold a file without a name answer so.
@@ -80,7 +80,7 @@ int CreateExclusively(int folder, const std::string& name) {
   const endings::Held held;
   const int fd = Calls().openat(
       folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
-  if (fd >= 0) RemoveOnEnding(folder, name);
+  if (fd >= 0) gToRemove.Set(folder, name);
   return fd;
 }
 
@@ -109,7 +109,7 @@ void RemoveOwnFile(int folder, const std::string& name) {
   const int saved = errno;
   const endings::Held held;
   Calls().unlinkat(folder, name.c_str(), 0);
-  RemoveNothingOnEnding();
+  gToRemove.Clear();
   errno = saved;
 }
 
@@ -128,7 +128,7 @@ Road TemporaryRoad(int folder) {
   {
     const endings::Held held;
     if (Calls().renameat2(folder, probe.c_str(), folder, second.c_str(), RENAME_NOREPLACE) == 0) {
-      RemoveOnEnding(folder, second);
+      gToRemove.Set(folder, second);
       probe = second;
     } else if (errno == EINVAL || errno == ENOSYS) {
       road = Calls().linkat(folder, probe.c_str(), folder, second.c_str(), 0) == 0
@@ -262,7 +262,7 @@ Finish NewFile::Keep() {
   if (road_ != kOwnName && !PublishTemporary(folder, onDisk_, name_, folder_->road_))
     return Finish::NameRefused;
   onDisk_.clear();
-  RemoveNothingOnEnding();
+  gToRemove.Clear();
   return Finish::Kept;
 }
 

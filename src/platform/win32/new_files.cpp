@@ -46,6 +46,13 @@ struct ToRemoveOnEnding {
   HANDLE handle = INVALID_HANDLE_VALUE;
   std::string path;
   bool set = false;
+
+  // Call while endings are held.
+  void Set(HANDLE file, const std::string& named) {
+    handle = file;
+    path = named;
+    set = true;
+  }
 };
 ToRemoveOnEnding gToRemove;
 
@@ -53,13 +60,6 @@ void RemoveOnEnding() {
   if (!gToRemove.set) return;
   if (gToRemove.handle != INVALID_HANDLE_VALUE) CloseHandle(gToRemove.handle);
   DeleteFileAnyLength(gToRemove.path);
-}
-
-// Call while endings are held.
-void RemoveOnEnding(HANDLE handle, const std::string& path) {
-  gToRemove.handle = handle;
-  gToRemove.path = path;
-  gToRemove.set = true;
 }
 
 // The prefix of `path` that names its folder: up to the last separator or
@@ -210,7 +210,7 @@ NewFile OutputFolder::Make(std::string_view name) {
     handle = CreateExclusively(path);
     // A second guard: whatever the name, only a file on a disk is written to.
     if (handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK) {
-      RemoveOnEnding(handle, path);
+      gToRemove.Set(handle, path);
       file.folder_ = this;
       file.handle_ = Ours(handle);
       file.road_ = MarkForDeletion(handle, true) ? kMarked : kUnmarked;  // before the first byte
@@ -265,7 +265,7 @@ bool OutputFolder::Claim(NewFile& written, std::string_view name) {
   if (FolderPrefixOf(path) != FolderPrefixOf(prefix_) || !RenameTo(Win(written.handle_), path))
     return false;
   const endings::Held held;
-  RemoveOnEnding(Win(written.handle_), path);
+  gToRemove.Set(Win(written.handle_), path);
   written.road_ = kClaimed;
   written.name_ = path;
   written.onDisk_ = std::move(path);
