@@ -95,7 +95,7 @@ def measure(label, wrap, spinners, workers, nms, tree, count):
                 command = [bench.QUARROW, *words] + ([f"/OutDir={out.path}/"]
                                                     if words[0] == "extract" else [])
                 env = {"QUARROW_WORKERS": setting} if setting is not None else None
-                seconds, _ = bench.run(wrap(command), tree, env)
+                seconds = bench.run(wrap(command), tree, env)
                 out.done()
                 return seconds
             go(workers), go("0")  # warm-up

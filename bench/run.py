@@ -18,7 +18,8 @@ for reference. Corpora:
              thread and working ahead, may peak at most 8 MiB over list
 
 Usage: python3 bench/run.py [--pairs N] [--corpus real|synthetic|many|all] [--keep]
-Needs the release build: cmake --preset release && cmake --build --preset release
+Needs the release build: cmake --preset release && cmake --build --preset release,
+and GNU time (/usr/bin/time) for the peaks of memory.
 Exits with status 1 when a target is missed. The corpora (about 1.4 GB under
 build/release/bench) are removed at the end unless --keep is given.
 """
@@ -44,16 +45,24 @@ SCRATCH = "/dev/shm"  # outputs of extract and tar: a tmpfs, see the README
 
 
 def run(command, cwd, env=None):
-    """Runs a command with its output discarded; returns (seconds, peak RSS bytes)."""
+    """Runs a command with its output discarded; returns its time in seconds."""
     start = time.perf_counter()
-    child = subprocess.Popen(command, cwd=cwd, stdout=subprocess.DEVNULL,
-                             stderr=subprocess.DEVNULL, shell=isinstance(command, str),
-                             env=None if env is None else {**os.environ, **env})
-    _, status, usage = os.wait4(child.pid, 0)
+    child = subprocess.run(command, cwd=cwd, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, shell=isinstance(command, str),
+                           env=None if env is None else {**os.environ, **env}, check=False)
     seconds = time.perf_counter() - start
-    if os.waitstatus_to_exitcode(status) != 0:
+    if child.returncode != 0:
         sys.exit(f"failed: {command}")
-    return seconds, usage.ru_maxrss * 1024
+    return seconds
+
+
+def peak_memory(command, cwd, env=None):
+    """The command's peak resident memory in bytes, as GNU time reports it. A child's own
+    ru_maxrss, seen from here, would count the RSS of this Python process it was forked
+    from before it exec'd (about 50 MB), which hides the peaks of small runs."""
+    with tempfile.NamedTemporaryFile(mode="r") as report:
+        run(["/usr/bin/time", "-f", "%M", "-o", report.name, *command], cwd, env)
+        return int(report.read().split()[-1]) * 1024
 
 
 def write_file(path, size, rng):
@@ -133,7 +142,7 @@ def pairs(label, operation, floor, count):
 def timed_in_fresh_folder(command_for):
     def go():
         out = FreshFolder()
-        seconds, _ = run(command_for(out.path), out.path)
+        seconds = run(command_for(out.path), out.path)
         out.done()
         return seconds
     return go
@@ -150,20 +159,20 @@ def bench(name, count):
     print(f"  {'operation / floor':<44} {'median':>10} {'floor':>10}")
 
     def quarrow(*words):
-        return lambda: run([QUARROW, *words], tree)[0]
+        return lambda: run([QUARROW, *words], tree)
 
     listing = os.path.join(base, "list")
     results = {
         "list / floor": pairs("list / one read into one fresh block", quarrow("list", nms),
-                              lambda: run([FLOOR, nms], tree)[0], count),
+                              lambda: run([FLOOR, nms], tree), count),
         "list / cat": pairs("list / cat FILE.nms", quarrow("list", nms),
-                            lambda: run(f"cat {nms} > /dev/null", tree)[0], count),
+                            lambda: run(f"cat {nms} > /dev/null", tree), count),
         "compare / floor": pairs("compare /quiet / that + each file read, compared, one thread",
                                  quarrow("compare", nms, "/quiet"),
-                                 lambda: run([FLOOR, nms, listing], tree)[0], count),
+                                 lambda: run([FLOOR, nms, listing], tree), count),
         "compare / diff": pairs("compare /quiet / diff -rq", quarrow("compare", nms, "/quiet"),
                                 lambda: run(["diff", "-rq", tree, os.path.join(base, "twin")],
-                                            tree)[0], count),
+                                            tree), count),
         "extract / tar": pairs(
             "extract / tar -xf (into empty tmpfs folders)",
             timed_in_fresh_folder(lambda out: [QUARROW, "extract", nms, f"/OutDir={out}/"]),
@@ -174,8 +183,8 @@ def bench(name, count):
     for command in (["list", nms], ["compare", nms, "/quiet"], ["extract", nms]):
         def peak_of(env=None):
             out = FreshFolder()
-            peak = run([QUARROW, *command, f"/OutDir={out.path}/"] if command[0] == "extract"
-                       else [QUARROW, *command], tree, env)[1]
+            peak = peak_memory([QUARROW, *command, f"/OutDir={out.path}/"]
+                               if command[0] == "extract" else [QUARROW, *command], tree, env)
             out.done()
             return peak
         peak, one_thread = peak_of(), peak_of({"QUARROW_WORKERS": "0"})
@@ -206,7 +215,7 @@ def bench_many():
 
         def peak_of(*words, env=None):
             out = FreshFolder()
-            peak = run([QUARROW, *words], out.path, env)[1]
+            peak = peak_memory([QUARROW, *words], out.path, env)
             out.done()
             return peak
 
