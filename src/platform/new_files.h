@@ -4,6 +4,7 @@
 // (linux/new_files.cpp, win32/new_files.cpp) keeps this contract.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -122,9 +123,10 @@ class OutputFolder {
 
   std::string prefix_;
   bool opened_ = false;
-  FileHandle handle_ = kNoFile;  // the system's own: a folder's handle
-  std::uint32_t openError_ = 0;  // why it could not be opened, for each Make
-  unsigned char road_ = 0;       // the system's own code for the road it takes
+  FileHandle handle_ = kNoFile;           // the system's own: a folder's handle
+  std::uint32_t openError_ = 0;           // why it could not be opened, for each Make
+  unsigned char road_ = 0;                // the system's own code for the road it takes
+  std::atomic<unsigned> temporaries_{0};  // temporary names given so far
 };
 
 }  // namespace platform

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>  // RENAME_NOREPLACE
 #include <string>
@@ -86,17 +87,16 @@ int CreateExclusively(int folder, const std::string& name) {
 
 // A name that is plainly the program's, for a file of the run in progress:
 // all that a kill -9, a crash or a power cut can leave on a temporary road.
-std::string NextTemporaryName() {
-  static unsigned serial = 0;
-  return "quarrow-partial-" + std::to_string(getpid()) + "-" + std::to_string(++serial) + ".tmp";
+std::string TemporaryName(unsigned serial) {
+  return "quarrow-partial-" + std::to_string(getpid()) + "-" + std::to_string(serial) + ".tmp";
 }
 
 // Makes a file of a temporary name exclusively; another name is tried where
 // one is taken, and `name` is the one made. -1 with the reason in errno
 // (EEXIST: every name tried is someone else's).
-int CreateTemporary(int folder, std::string& name) {
+int CreateTemporary(int folder, std::atomic<unsigned>& serial, std::string& name) {
   for (int tries = 0; tries < 100; ++tries) {
-    name = NextTemporaryName();
+    name = TemporaryName(++serial);
     const int fd = CreateExclusively(folder, name);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
@@ -118,12 +118,12 @@ void RemoveOwnFile(int folder, const std::string& name) {
 // a file of the program's own. One that takes neither (FAT through FUSE)
 // gets each file under its own name. Where the try cannot tell, the first
 // road stays, and each file meets the reason and says it.
-Road TemporaryRoad(int folder) {
+Road TemporaryRoad(int folder, std::atomic<unsigned>& serial) {
   std::string probe;
-  const int fd = CreateTemporary(folder, probe);
+  const int fd = CreateTemporary(folder, serial, probe);
   if (fd < 0) return kTemporaryRenamed;
   Calls().close(fd);
-  const std::string second = NextTemporaryName();
+  const std::string second = TemporaryName(++serial);
   Road road = kTemporaryRenamed;
   {
     const endings::Held held;
@@ -294,7 +294,8 @@ void OutputFolder::Open() {
   // refusal of it is each file's own failure, met and said there.
   const int unnamed = OpenUnnamed(folder);
   if (unnamed >= 0) Calls().close(unnamed);
-  road_ = unnamed >= 0 || !UnnamedFilesRefused(errno) ? kUnnamed : TemporaryRoad(folder);
+  road_ =
+      unnamed >= 0 || !UnnamedFilesRefused(errno) ? kUnnamed : TemporaryRoad(folder, temporaries_);
 }
 
 NewFile OutputFolder::Make(std::string_view name) {
@@ -324,7 +325,7 @@ NewFile OutputFolder::Make(std::string_view name) {
     if (file.handle_ != kNoFile) file.onDisk_ = file.name_;
   } else if (!NameTaken(folder, file.name_)) {  // nothing is written for a name that is taken
     std::string temporary;
-    file.handle_ = CreateTemporary(folder, temporary);
+    file.handle_ = CreateTemporary(folder, temporaries_, temporary);
     if (file.handle_ != kNoFile) file.onDisk_ = std::move(temporary);
   }
   return file;

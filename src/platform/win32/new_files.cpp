@@ -110,8 +110,6 @@ bool RenameTo(HANDLE file, const std::string& path) {
   return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(bytes)) != 0;
 }
 
-std::atomic<unsigned> gAheadSerial{0};
-
 }  // namespace
 
 NewFile::NewFile(NewFile&& other) noexcept
@@ -242,7 +240,7 @@ NewFile OutputFolder::WriteAhead(std::string_view name, const void* data, std::s
   if (!windows_names::IsPlainFileName(name)) return file;
   const std::string temporary = FolderPrefixOf(prefix_) + "quarrow-partial-" +
                                 std::to_string(GetCurrentProcessId()) + "-" +
-                                std::to_string(++gAheadSerial) + ".tmp";
+                                std::to_string(++temporaries_) + ".tmp";
   const HANDLE handle = CreateFileAnyLength(temporary, GENERIC_WRITE | DELETE, 0, CREATE_NEW);
   if (handle == INVALID_HANDLE_VALUE) return file;
   if (GetFileType(handle) != FILE_TYPE_DISK || !MarkForDeletion(handle, true)) {
