@@ -186,15 +186,15 @@ void ExtractAll(platform::OutputFolder& folder) {
         },
         TextSize);
     if (next == count) return;
-    const char* const failure = outcomes[next % kMostAhead].failure;
-    const app::SysErrorText error(outcomes[next % kMostAhead].error);
-    outcomes = {};  // the files written ahead vanish, and the one that failed
-    if (failure != nullptr) {
-      std::string path;
-      const std::string outputPath =
-          gOutDir + std::string(FileNameOf(nms::BuildPath(nms::SourceAt(next)->path, path)));
-      app::FailWithSystemError(failure, error, outputPath.c_str());
-    }
+    Outcome stoppedAt = std::move(outcomes[next % kMostAhead]);
+    outcomes = {};  // the files written ahead vanish
+    if (stoppedAt.failure == nullptr) continue;
+    stoppedAt.written.Discard();  // a truncated source that looks complete is worse than none
+    std::string path;
+    const std::string outputPath =
+        gOutDir + std::string(FileNameOf(nms::BuildPath(nms::SourceAt(next)->path, path)));
+    app::FailWithSystemError(stoppedAt.failure, app::SysErrorText(stoppedAt.error),
+                             outputPath.c_str());
   }
 }
 
