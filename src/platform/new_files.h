@@ -32,8 +32,14 @@ class OutputFolder;
 class NewFile {
  public:
   NewFile() = default;
-  NewFile(NewFile&& other) noexcept;
-  NewFile& operator=(NewFile&& other) noexcept;
+  NewFile(NewFile&& other) noexcept { TakeFrom(other); }
+  NewFile& operator=(NewFile&& other) noexcept {
+    if (this != &other) {
+      Discard();
+      TakeFrom(other);
+    }
+    return *this;
+  }
   NewFile(const NewFile&) = delete;
   NewFile& operator=(const NewFile&) = delete;
   ~NewFile() { Discard(); }
@@ -55,6 +61,15 @@ class NewFile {
 
  private:
   friend class OutputFolder;
+
+  // Takes over the file of `other`, which is left with none.
+  void TakeFrom(NewFile& other) {
+    folder_ = other.folder_;
+    handle_ = std::exchange(other.handle_, kNoFile);
+    name_ = std::exchange(other.name_, std::string());
+    onDisk_ = std::exchange(other.onDisk_, std::string());
+    road_ = other.road_;
+  }
 
   // What the system's implementation keeps of the file; only it reads these.
   OutputFolder* folder_ = nullptr;  // the folder that made it

@@ -112,25 +112,6 @@ bool RenameTo(HANDLE file, const std::string& path) {
 
 }  // namespace
 
-NewFile::NewFile(NewFile&& other) noexcept
-    : folder_(other.folder_),
-      handle_(std::exchange(other.handle_, kNoFile)),
-      name_(std::move(other.name_)),
-      onDisk_(std::exchange(other.onDisk_, std::string())),
-      road_(other.road_) {}
-
-NewFile& NewFile::operator=(NewFile&& other) noexcept {
-  if (this != &other) {
-    Discard();
-    folder_ = other.folder_;
-    handle_ = std::exchange(other.handle_, kNoFile);
-    name_ = std::move(other.name_);
-    onDisk_ = std::exchange(other.onDisk_, std::string());
-    road_ = other.road_;
-  }
-  return *this;
-}
-
 bool NewFile::Write(const void* data, std::size_t size) {
   const auto* next = static_cast<const char*>(data);
   while (size > 0) {
