@@ -70,6 +70,14 @@ bool IsC1Byte(char byte) {
   return value >= 0x80 && value <= 0x9F;
 }
 
+// A character's own bytes where it shows as itself, else one '?'.
+void AppendShown(std::string& shown, bool shows, std::string_view character) {
+  if (shows)
+    shown.append(character);
+  else
+    shown += '?';
+}
+
 // A terminal that reads UTF-8, or (strictest) one that may read UTF-8 or any
 // 8-bit code set. A byte outside a well-formed character is a code page's
 // letter to the first when it is 160-255; the second shows it only where
@@ -86,10 +94,7 @@ std::string ShownAsUtf8(std::string_view text, bool strictest) {
       const std::string_view character = text.substr(at, length);
       const bool shows = ShowsAsItself(codePoint, marksInARow) &&
                          !(strictest && std::any_of(character.begin(), character.end(), IsC1Byte));
-      if (shows)
-        shown.append(character);
-      else
-        shown += '?';
+      AppendShown(shown, shows, character);
       at += length;
       continue;
     }
@@ -111,10 +116,7 @@ std::string ShownByCodeSet(std::string_view text) {
     const std::string_view character = text.substr(at, read.length);
     const bool shows =
         ShowsAsItself(read.codePoint, marksInARow) && !(read.length == 1 && IsC1Byte(character[0]));
-    if (shows)
-      shown.append(character);
-    else
-      shown += '?';
+    AppendShown(shown, shows, character);
     at += read.length;
   }
   return shown;
