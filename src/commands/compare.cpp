@@ -132,10 +132,13 @@ Outcome CompareOne(const char* path, std::uint32_t size, const char* text) {
     return platform::IsNotFoundError(failed.code) ? Outcome{NotFound} : failed;
   }
   const auto diskSize = platform::FileSize(file);
-  if (!diskSize) return Failed("ERROR %d. (%s) getting size of file '%s'\n");
-  // Decided by size alone, without reading the file.
-  const Outcome outcome = *diskSize != size ? Outcome{Different} : ReadAndCompare(file, size, text);
-  if (outcome.failure == nullptr) platform::Close(file);
+  // Decided by size alone, without reading the file. Closed on every road,
+  // after the failure's error is captured: a failure met ahead is met again
+  // on one thread, which must find every descriptor free.
+  const Outcome outcome = !diskSize           ? Failed("ERROR %d. (%s) getting size of file '%s'\n")
+                          : *diskSize != size ? Outcome{Different}
+                                              : ReadAndCompare(file, size, text);
+  platform::Close(file);
   return outcome;
 }
 
@@ -185,7 +188,7 @@ void CompareCommand() {
   gQuiet = switches::FindSwitch("/Quiet", switches::kCompareSwitches) != nullptr;
   nms::SrcBaseDir = switches::FindSwitch("/SrcBaseDir", switches::kCompareSwitches);
   TakeWorkersSetting();
-  nms::LoadNmsFile(nmsPath);
+  nms::LoadNmsFile(nmsPath, ThreadsForLoad());
   const unsigned workers = WorkersFor(nms::SourceCount());
   if (workers > 0)
     CompareAhead(workers);

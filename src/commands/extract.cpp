@@ -208,7 +208,7 @@ void ExtractCommand() {
   gOutDir = outDir != nullptr ? outDir : ".\\";
   nms::SrcBaseDir = switches::FindSwitch("/SrcBaseDir", switches::kExtractSwitches);
   TakeWorkersSetting();
-  nms::LoadNmsFile(nmsPath);
+  nms::LoadNmsFile(nmsPath, ThreadsForLoad());
   app::Print(platform::Stream::Output, "Bytes  Filename\n");
   app::Print(platform::Stream::Output, "------ --------------------------------------\n");
   platform::OutputFolder folder(gOutDir);

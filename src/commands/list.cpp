@@ -4,6 +4,7 @@
 #include "app/entry.h"
 #include "app/report.h"
 #include "commands/commands.h"
+#include "commands/work_ahead.h"
 #include "nmsfile/nmsfile.h"
 #include "platform/terminal.h"
 
@@ -21,7 +22,8 @@ int ListVisitor(const char* path, std::uint32_t size, const char* /*text*/) {
 
 void ListCommand() {
   const char* nmsPath = app::TakeNmsPath();
-  nms::LoadNmsFile(nmsPath);
+  TakeWorkersSetting();
+  nms::LoadNmsFile(nmsPath, ThreadsForLoad());
   app::Print(platform::Stream::Output, "Bytes  Pathname\n");
   app::Print(platform::Stream::Output, "------ --------------------------------------\n");
   nms::ForEachSource(ListVisitor);

@@ -53,6 +53,11 @@ void TakeWorkersSetting() {
   gWorkersSetting = fits ? number : std::numeric_limits<unsigned>::max();
 }
 
+unsigned ThreadsForLoad() {
+  const unsigned others = platform::CpusGranted() - 1;
+  return gWorkersSetting ? std::min(*gWorkersSetting, others) : others;
+}
+
 unsigned WorkersFor(std::size_t entries) {
   const auto others = [](unsigned cpus) { return std::min(cpus - 1, kMostWorkers); };
   if (gWorkersSetting) return std::min(*gWorkersSetting, others(platform::CpusGranted()));

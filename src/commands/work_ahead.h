@@ -14,6 +14,10 @@ namespace commands {
 // else ends the run with a line that names the variable and its value.
 void TakeWorkersSetting();
 
+// How many threads may read the .nms file beside the calling one: one for
+// each other CPU granted, fewer where QUARROW_WORKERS says so (0: none).
+unsigned ThreadsForLoad();
+
 // How many threads should work ahead on a walk of `entries` entries, beside
 // the calling thread: one for each other CPU that is granted and free at the
 // start (platform::CpusFree), at most 7, and none for a small walk: a thread

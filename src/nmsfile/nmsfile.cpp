@@ -169,7 +169,7 @@ std::vector<char> ReadPipeToEnd(platform::FileHandle file) {
 
 // Reads the whole file into one block, kept for the whole run; a pipe is
 // read to its end. The size is known to fit in 32 bits.
-std::string_view ReadWholeFile(platform::FileHandle file) {
+std::string_view ReadWholeFile(platform::FileHandle file, unsigned threadsBeside) {
   if (platform::IsPipe(file)) {
     static std::vector<char> contents;
     contents = ReadPipeToEnd(file);
@@ -180,7 +180,8 @@ std::string_view ReadWholeFile(platform::FileHandle file) {
   const auto size = static_cast<std::size_t>(*fileSize);
   auto* block = static_cast<char*>(platform::AllocateBlock(size));
   if (block == nullptr) FailWith("Couldn't get mem to load .nms file");
-  if (!platform::ReadWholeRegularFile(file, block, size)) FailWith("Couldn't read .nms file");
+  if (!platform::ReadWholeRegularFile(file, block, size, threadsBeside))
+    FailWith("Couldn't read .nms file");
   return {block, size};
 }
 
@@ -197,13 +198,13 @@ void LoadNmsImage(const char* image, std::uint32_t size) {
   CheckEntries();
 }
 
-void LoadNmsFile(const char* path) {
+void LoadNmsFile(const char* path, unsigned threadsBeside) {
   const platform::FileHandle file = platform::OpenForReading(path);
   if (file == platform::kNoFile) {
     const app::SysErrorText error;
     app::FailWithSystemError("Error %d. (%s) opening file '%s'\n", error, path);
   }
-  const std::string_view image = ReadWholeFile(file);
+  const std::string_view image = ReadWholeFile(file, threadsBeside);
   platform::Close(file);
   LoadNmsImage(image.data(), static_cast<std::uint32_t>(image.size()));
 }

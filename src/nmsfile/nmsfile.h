@@ -19,7 +19,8 @@ using SourceVisitor = int (*)(const char* path, std::uint32_t size, const char* 
 extern const char* SrcBaseDir;
 
 // Loads and checks the file at `path`; returns only when it can be walked.
-void LoadNmsFile(const char* path);
+// A large file may be read by up to `threadsBeside` threads beside this one.
+void LoadNmsFile(const char* path, unsigned threadsBeside);
 
 // Checks an image already in memory and keeps it as the loaded file; the
 // bytes must stay valid for the rest of the process. Returns only on success.

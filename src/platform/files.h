@@ -58,10 +58,11 @@ bool IsPipe(FileHandle file);
 bool ReadExactly(FileHandle file, void* buffer, std::size_t size);
 
 // Reads a whole regular file of `size` bytes, from its start, as
-// ReadExactly does. Where the file is large and there are CPUs to spare, a
-// few threads read a part each (on Linux), since filling fresh pages costs
-// more than the copy; the error code is then the first failed part's.
-bool ReadWholeRegularFile(FileHandle file, void* buffer, std::size_t size);
+// ReadExactly does. Where the file is large, up to `threadsBeside` threads
+// beside the calling one read a part each (on Linux), since filling fresh
+// pages costs more than the copy; the error code is then the first failed
+// part's. True only when every byte was read.
+bool ReadWholeRegularFile(FileHandle file, void* buffer, std::size_t size, unsigned threadsBeside);
 
 // Reads what the next call gives, at most `capacity` bytes: 0 at the end of
 // the file, nullopt on failure.

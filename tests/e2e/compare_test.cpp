@@ -71,6 +71,26 @@ TEST_F(Compare, LargeFilesAreComparedFromTheirFirstByteToTheirLast) {
                 0);
 }
 
+// A .nms file of 64 MiB + 1 byte is read in parts by two threads, where two
+// CPUs are granted; its last text ends at its last byte, which no rounding
+// of the parts may leave out. Compare and extract see every byte of it.
+TEST_F(Compare, ALargeNmsFileIsReadToItsLastByte) {
+  const std::string stored = "big\\last.c";
+  const std::size_t image = (std::size_t{64} << 20) + 1;
+  std::string text(image - nmswriter::BuildNms({{stored, ""}}, nullptr, true).size(), ' ');
+  for (std::size_t at = 0; at < text.size(); ++at) text[at] = static_cast<char>('a' + at % 26);
+  Write("big.nms", nmswriter::BuildNms({{stored, text}}, nullptr, true));
+  ASSERT_EQ(std::filesystem::file_size(folder_ / "big.nms"), image);
+  Write("big/last.c", text);
+  ExpectOutcome(Quarrow({"compare", "big.nms"}), Line("same", stored), 0);
+  std::filesystem::create_directory(folder_ / "out");
+  ExpectOutcome(Quarrow({"extract", "big.nms", "/OutDir=out\\"}),
+                "Bytes  Filename\n------ --------------------------------------\n" +
+                    std::to_string(text.size()) + " last.c -- extracted to out\\\n",
+                0);
+  EXPECT_TRUE(Read("out/last.c") == text);
+}
+
 // A file decided by its size alone is closed too: thousands of them pass
 // under a limit of a few dozen open files.
 TEST_F(Compare, EveryFileIsClosedWhateverItsOutcome) {

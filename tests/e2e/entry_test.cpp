@@ -77,7 +77,7 @@ TEST_F(Entry, AWorkerCountThatIsNoWholeNumberIsRefused) {
   WriteNms("app.nms", {{"a.c", "a"}});
   Write("a.c", "a");
   for (const char* value : {"abc", "", "-1", "+2", " 3", "2x", "1.5"}) {
-    for (const char* command : {"compare", "extract"}) {
+    for (const char* command : {"list", "compare", "extract"}) {
       SCOPED_TRACE(std::string(command) + " '" + value + "'");
       setenv("QUARROW_WORKERS", value, 1);
       ExpectOutcome(

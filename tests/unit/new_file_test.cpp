@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -29,6 +30,7 @@
 #include "app/entry.h"
 #include "nms_writer.h"
 #include "platform/linux/calls.h"
+#include "platform/linux/files.h"
 #include "unwinding_end.h"
 
 namespace {
@@ -43,6 +45,7 @@ const std::string kText = "int main(void) { return 0; }\n";  // 29 bytes, writte
 // program has opened them (on any of its threads).
 std::atomic<int> gNewFile{-1};
 std::atomic<int> gDiskFile{-1};
+std::atomic<int> gNmsFile{-1};
 // Non-zero: how the file system refuses a file without a name.
 int gUnnamedRefusal = 0;
 
@@ -56,6 +59,7 @@ int OpenNoting(int folder, const char* path, int flags, mode_t mode) {
   const int fd = RealCalls().openat(folder, path, flags, mode);
   if (OpensForWriting(flags)) gNewFile = fd;
   if (std::string_view(path).ends_with("/a.c")) gDiskFile = fd;
+  if (std::string_view(path).ends_with(".nms")) gNmsFile = fd;
   return fd;
 }
 
@@ -98,6 +102,10 @@ ssize_t ReadingLargeFails(int fd, void* buffer, std::size_t size) {
   if (size < (std::size_t{32} << 20)) return RealCalls().read(fd, buffer, size);
   errno = EIO;
   return -1;
+}
+// The .nms file ends before its size: it shrank while being read.
+ssize_t NmsEndsEarly(int fd, void* buffer, std::size_t size) {
+  return RealCalls().read(fd, buffer, fd == gNmsFile ? 0 : size);
 }
 template <int kError>
 ssize_t LaterPartsFail(int fd, void* buffer, std::size_t size, off_t offset) {
@@ -296,8 +304,8 @@ class NewFile : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(folder_); }
 
   // Runs `extract one.nms /OutDir=` (or other words) in a child, in the
-  // folder, with the injection made there; returns its status and standard
-  // output.
+  // folder, with the injection made there, ended as the program ends;
+  // returns its status and standard output.
   std::pair<int, std::string> ExtractInChild(const std::function<void()>& inject,
                                              std::vector<std::string> words = {
                                                  "quarrow", "extract", "../one.nms", "/OutDir="}) {
@@ -313,13 +321,9 @@ class NewFile : public ::testing::Test {
       std::vector<char*> argv;
       for (std::string& word : words) argv.push_back(word.data());
       argv.push_back(nullptr);
-      int status = 0;
-      try {
-        app::RunQuarrow(static_cast<int>(words.size()), argv.data());
-      } catch (const nmstest::ProcessEnded& ended) {
-        status = ended.status;
-      }
-      _exit(status);
+      nmstest::gEndAsTheProgramEnds = true;  // nothing on the stack cleans up
+      app::RunQuarrow(static_cast<int>(words.size()), argv.data());
+      _exit(97);  // the program always ends through its end of process
     }
     int waited = 0;
     waitpid(child, &waited, 0);
@@ -381,26 +385,53 @@ TEST_F(NewFile, AnyOtherRefusalOfAnUnnamedFileIsTheCreationsFailure) {
   gUnnamedRefusal = 0;
 }
 
-// A link planted at the temporary names the run will take (its process id
-// is known before it starts) is never followed: what it points to stays as
-// it was, and the run takes other names.
-TEST_F(NewFile, ALinkPlantedAtATemporaryNameIsNeverFollowed) {
+// FAT through FUSE: the kernel refuses a name that is taken before the file
+// system refuses every rename that will not replace, and every link.
+int RenameOnFat(int /*from*/, const char* /*from*/, int folder, const char* to, unsigned) {
+  struct stat taken {};
+  errno = RealCalls().fstatat(folder, to, &taken, AT_SYMLINK_NOFOLLOW) == 0 ? EEXIST : EINVAL;
+  return -1;
+}
+int LinkOnFat(int /*from*/, const char* /*from*/, int folder, const char* to, int /*flags*/) {
+  struct stat taken {};
+  errno = RealCalls().fstatat(folder, to, &taken, AT_SYMLINK_NOFOLLOW) == 0 ? EEXIST : EPERM;
+  return -1;
+}
+
+// What an earlier run with the same process id left at the temporary names
+// this run will take misleads nothing: a link planted there is never
+// followed, and a leftover file tells nothing of what the file system takes.
+// The run takes other names, and what was there stays as it was.
+TEST_F(NewFile, WhatIsLeftAtTheTemporaryNamesMisleadsNothing) {
   gUnnamedRefusal = EOPNOTSUPP;
-  std::filesystem::create_directory(folder_ / "out");
   std::ofstream(folder_ / "theirs") << "theirs";
-  const auto [status, out] = ExtractInChild([this] {
-    for (int serial = 1; serial <= 3; ++serial)
-      std::filesystem::create_symlink(
-          folder_ / "theirs",
-          "quarrow-partial-" + std::to_string(getpid()) + "-" + std::to_string(serial) + ".tmp");
-  });
+  for (const bool onFat : {false, true}) {
+    SCOPED_TRACE(onFat ? "leftover files on FAT" : "links planted");
+    std::filesystem::remove_all(folder_ / "out");
+    std::filesystem::create_directory(folder_ / "out");
+    const auto [status, out] = ExtractInChild([this, onFat] {
+      for (int serial = 2; serial <= 3; ++serial) {  // the probe's second names
+        const std::string name =
+            "quarrow-partial-" + std::to_string(getpid()) + "-" + std::to_string(serial) + ".tmp";
+        if (onFat)
+          std::ofstream(name) << "left";
+        else
+          std::filesystem::create_symlink(folder_ / "theirs", name);
+      }
+      if (onFat) {
+        Calls().renameat2 = RenameOnFat;
+        Calls().linkat = LinkOnFat;
+      }
+    });
+    EXPECT_EQ(out, Written());
+    EXPECT_EQ(status, 0);
+    std::ifstream theirs(folder_ / "theirs");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(theirs), {}), "theirs");
+    std::ifstream aC(folder_ / "out" / "a.c");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(aC), {}), kText);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_ / "out"), {}), 3);
+  }
   gUnnamedRefusal = 0;
-  EXPECT_EQ(out, Written());
-  EXPECT_EQ(status, 0);
-  std::ifstream theirs(folder_ / "theirs");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(theirs), {}), "theirs");
-  std::ifstream aC(folder_ / "out" / "a.c");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(aC), {}), kText);
 }
 
 // A disk file that yields less than its size differs; a failed read ends the run.
@@ -538,7 +569,39 @@ TEST_F(NewFile, FilesWrittenAheadStayWithinTheBounds) {
   }
 }
 
-// One part of the .nms file that fails, or ends early, fails the whole load;
+// The parts of a load tile the file: in order, none empty, from its first
+// byte to its last, whole huge pages but the last, at most one a thread. At
+// and around every multiple of huge pages times parts, the 64 MiB at which
+// two parts begin and the largest .nms, and at sizes drawn at random.
+TEST(PartsOfALoad, TileTheFileExactly) {
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  std::vector<std::size_t> sizes = {0, 1, kHugePage - 1, kHugePage, (std::size_t{64} << 20) - 1,
+                                    std::size_t{64} << 20, (std::size_t{4} << 30) - 1};
+  for (std::size_t parts = 1; parts <= 4; ++parts)
+    for (std::size_t multiple = 1; multiple <= 80; ++multiple)
+      for (std::size_t near = 0; near <= 2 * parts; ++near)
+        sizes.push_back(multiple * kHugePage * parts + near - parts);
+  std::mt19937_64 random(20261209);
+  for (int drawn = 0; drawn < 20000; ++drawn) sizes.push_back(random() % (std::size_t{4} << 30));
+  for (const std::size_t size : sizes) {
+    for (std::size_t parts = 1; parts <= 4; ++parts) {
+      const auto ranges = platform::linux_files::SplitIntoParts(size, parts, kHugePage);
+      SCOPED_TRACE(std::to_string(size) + " in " + std::to_string(parts));
+      ASSERT_LE(ranges.size(), parts);
+      std::size_t end = 0;
+      for (const auto& range : ranges) {
+        ASSERT_EQ(range.offset, end);
+        ASSERT_GT(range.size, 0u);
+        ASSERT_TRUE(&range == &ranges.back() || range.size % kHugePage == 0);
+        end += range.size;
+      }
+      ASSERT_EQ(end, size);
+    }
+  }
+}
+
+// One part of the .nms file that fails, or ends early, fails the whole load,
+// and so does a file read in one piece that ends early;
 // a thread that cannot be started fails nothing.
 TEST_F(NewFile, ALoadFailsWhenAnyPartOfItFails) {
   std::ofstream(folder_ / "large.nms", std::ios::binary)
@@ -552,6 +615,8 @@ TEST_F(NewFile, ALoadFailsWhenAnyPartOfItFails) {
                   },
                   {"quarrow", "list", "../large.nms"}),
               std::pair(1, std::string("Couldn't read .nms file")));
+  EXPECT_EQ(ExtractInChild([] { Calls().read = NmsEndsEarly; }, {"quarrow", "list", "../one.nms"}),
+            std::pair(1, std::string("Couldn't read .nms file")));
   // Where no thread can be started, the parts are read on this one.
   EXPECT_EQ(
       ExtractInChild([] { Calls().pthread_create = ThreadRefused; },

@@ -38,7 +38,7 @@ std::uint32_t Get32(const std::string& image, std::size_t offset) {
   return value;
 }
 
-std::string BuildNms(const std::vector<Source>& sources, Layout* layout) {
+std::string BuildNms(const std::vector<Source>& sources, Layout* layout, bool textsLast) {
   Layout at;
   std::string image = "NM32";
   Append32(image, 1);
@@ -93,20 +93,27 @@ std::string BuildNms(const std::vector<Source>& sources, Layout* layout) {
     Append32(image, 0);
   }
 
+  const auto appendDirectory = [&] {
+    at.directory = Offset(image);
+    Put32(image, 12, at.directory);
+    image += "NMDR";
+    Append32(image, 0);
+    Append32(image, at.gtyp);
+    Append32(image, at.sttb);
+    Append32(image, at.symd);
+    Append32(image, at.srcp);
+  };
+  constexpr std::uint32_t kDirectorySize = 24;
+  if (textsLast) {
+    at.srcp = Offset(image) + kDirectorySize;
+    appendDirectory();
+  }
   at.srcp = AppendSectionStart(image, "SRCP");
   Append32(image, 0);  // text pool offset, set below
   at.textPool = Offset(image);
   Put32(image, at.srcp + 8, at.textPool);
   image += texts;
-
-  at.directory = Offset(image);
-  Put32(image, 12, at.directory);
-  image += "NMDR";
-  Append32(image, 0);
-  Append32(image, at.gtyp);
-  Append32(image, at.sttb);
-  Append32(image, at.symd);
-  Append32(image, at.srcp);
+  if (!textsLast) appendDirectory();
 
   if (layout != nullptr) *layout = at;
   return image;

@@ -38,8 +38,11 @@ inline constexpr std::uint32_t kEntryTextSize = 8;
 
 // A complete image holding `sources` in order. The string table starts with
 // one string that no entry uses, so path indices differ from entry numbers.
-// Equal texts of 1 MiB or more are stored once.
-std::string BuildNms(const std::vector<Source>& sources, Layout* layout = nullptr);
+// Equal texts of 1 MiB or more are stored once. The directory ends the
+// image, or, where `textsLast`, stands before the texts, so that the last
+// text ends at the image's last byte.
+std::string BuildNms(const std::vector<Source>& sources, Layout* layout = nullptr,
+                     bool textsLast = false);
 
 void Put32(std::string& image, std::size_t offset, std::uint32_t value);
 std::uint32_t Get32(const std::string& image, std::size_t offset);

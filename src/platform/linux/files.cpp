@@ -150,45 +150,64 @@ bool ReadExactly(FileHandle file, void* buffer, std::size_t size) {
   return true;
 }
 
+namespace linux_files {
+
+std::vector<ByteRange> SplitIntoParts(std::size_t size, std::size_t parts, std::size_t granule) {
+  parts = std::max<std::size_t>(parts, 1);
+  granule = std::max<std::size_t>(granule, 1);
+  const std::size_t share = size / parts + (size % parts != 0 ? 1 : 0);
+  const std::size_t granules = share / granule + (share % granule != 0 ? 1 : 0);
+  // Rounded up, `parts` of this size reach past the end: at most `parts` ranges.
+  const std::size_t partSize = granules > size / granule ? size : granules * granule;
+  std::vector<ByteRange> ranges;
+  for (std::size_t offset = 0; offset < size; offset += ranges.back().size)
+    ranges.push_back({offset, std::min(partSize, size - offset)});
+  return ranges;
+}
+
+}  // namespace linux_files
+
 namespace {
 
-// Reads `size` bytes at `offset`, continuing over short reads; the error
-// number on failure, 0 when the file ends first, -1 on success.
-int ReadPart(int fd, char* into, std::size_t size, std::size_t offset) {
-  while (size > 0) {
-    const ssize_t got = Calls().pread(fd, into, size, static_cast<off_t>(offset));
+// Reads a range of the file, continuing over short reads; the error number
+// on failure, 0 when the file ends first, -1 when every byte was read.
+int ReadRange(int fd, char* block, linux_files::ByteRange range) {
+  char* into = block + range.offset;
+  std::size_t offset = range.offset;
+  for (std::size_t left = range.size; left > 0;) {
+    const ssize_t got = Calls().pread(fd, into, left, static_cast<off_t>(offset));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return got < 0 ? errno : 0;
     into += got;
     offset += static_cast<std::size_t>(got);
-    size -= static_cast<std::size_t>(got);
+    left -= static_cast<std::size_t>(got);
   }
   return -1;
 }
 
 }  // namespace
 
-bool ReadWholeRegularFile(FileHandle file, void* buffer, std::size_t size) {
-  // Parts of at least 32 MiB, in whole huge pages, one a CPU granted, at most 4: past
-  // that, the memory bus, not the CPUs, sets the pace.
+bool ReadWholeRegularFile(FileHandle file, void* buffer, std::size_t size, unsigned threadsBeside) {
+  // Parts of at least 32 MiB, in whole huge pages, one a thread, at most 4:
+  // past that, the memory bus, not the CPUs, sets the pace.
   constexpr std::size_t kSmallestPart = std::size_t{32} << 20;
   constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  const std::size_t parts = std::min<std::size_t>({CpusGranted(), 4, size / kSmallestPart});
+  const std::size_t parts =
+      std::min<std::size_t>({std::size_t{threadsBeside} + 1, 4, size / kSmallestPart});
   if (parts <= 1) return ReadExactly(file, buffer, size);
-  const std::size_t partSize = (size / parts + kHugePage - 1) / kHugePage * kHugePage;
-  std::vector<int> outcomes(parts, -1);
+  const std::vector<linux_files::ByteRange> ranges =
+      linux_files::SplitIntoParts(size, parts, kHugePage);
+  std::vector<int> outcomes(ranges.size(), -1);
   const auto readPart = [&](std::size_t part) {
-    const std::size_t offset = part * partSize;
-    outcomes[part] = ReadPart(Fd(file), static_cast<char*>(buffer) + offset,
-                              std::min(partSize, size - offset), offset);
+    outcomes[part] = ReadRange(Fd(file), static_cast<char*>(buffer), ranges[part]);
   };
   // Each part a thread would have read, where the system starts none, is
   // read here.
   std::vector<std::function<void()>> bodies;
-  for (std::size_t part = 0; part < parts; ++part)
+  for (std::size_t part = 0; part < ranges.size(); ++part)
     bodies.emplace_back([&, part] { readPart(part); });
   std::vector<ThreadHandle> readers;
-  for (std::size_t part = 1; part < parts; ++part) {
+  for (std::size_t part = 1; part < ranges.size(); ++part) {
     ThreadHandle reader{};
     if (StartThread(bodies[part], reader))
       readers.push_back(reader);
@@ -199,8 +218,15 @@ bool ReadWholeRegularFile(FileHandle file, void* buffer, std::size_t size) {
   for (const ThreadHandle reader : readers) JoinThread(reader);
   const auto failed =
       std::find_if(outcomes.begin(), outcomes.end(), [](int outcome) { return outcome >= 0; });
-  if (failed == outcomes.end()) return true;
-  errno = *failed;
+  if (failed != outcomes.end()) {
+    errno = *failed;
+    return false;
+  }
+  // Every part read whole: the load holds every byte only where they tile the file.
+  std::size_t covered = 0;
+  for (const linux_files::ByteRange& range : ranges) covered += range.size;
+  if (covered == size) return true;
+  errno = 0;
   return false;
 }
 

@@ -113,28 +113,49 @@ void RemoveOwnFile(int folder, const std::string& name) {
   errno = saved;
 }
 
+// Gives a file a second name of the program's own by `move` (a rename or a
+// link to the name it is given), trying another where one is taken: the
+// call's answer, with EEXIST only where every name tried was taken.
+template <typename Move>
+int MoveToFreeName(std::atomic<unsigned>& serial, std::string& second, const Move& move) {
+  int answer = -1;
+  for (int tries = 0; tries < 100; ++tries) {
+    second = TemporaryName(++serial);
+    answer = move(second);
+    if (answer == 0 || errno != EEXIST) break;
+  }
+  return answer;
+}
+
 // Where the file system holds no file without a name: whether it gives a
 // name by a rename that refuses to replace, or else by a link, tried once on
 // a file of the program's own. One that takes neither (FAT through FUSE)
 // gets each file under its own name. Where the try cannot tell, the first
-// road stays, and each file meets the reason and says it.
+// road stays, and each file meets the reason and says it. A name found taken
+// (an earlier run's leftover) tells nothing of the file system, since the
+// kernel refuses it before the file system is asked: another is tried.
 Road TemporaryRoad(int folder, std::atomic<unsigned>& serial) {
   std::string probe;
   const int fd = CreateTemporary(folder, serial, probe);
   if (fd < 0) return kTemporaryRenamed;
   Calls().close(fd);
-  const std::string second = TemporaryName(++serial);
+  const auto rename = [&](const std::string& to) {
+    return Calls().renameat2(folder, probe.c_str(), folder, to.c_str(), RENAME_NOREPLACE);
+  };
+  const auto link = [&](const std::string& to) {
+    return Calls().linkat(folder, probe.c_str(), folder, to.c_str(), 0);
+  };
   Road road = kTemporaryRenamed;
   {
     const endings::Held held;
-    if (Calls().renameat2(folder, probe.c_str(), folder, second.c_str(), RENAME_NOREPLACE) == 0) {
+    std::string second;
+    if (MoveToFreeName(serial, second, rename) == 0) {
       gToRemove.Set(folder, second);
       probe = second;
     } else if (errno == EINVAL || errno == ENOSYS) {
-      road = Calls().linkat(folder, probe.c_str(), folder, second.c_str(), 0) == 0
-                 ? kTemporaryLinked
-                 : kOwnName;
-      if (road == kTemporaryLinked) Calls().unlinkat(folder, second.c_str(), 0);
+      const bool linked = MoveToFreeName(serial, second, link) == 0;
+      road = linked ? kTemporaryLinked : kOwnName;
+      if (linked) Calls().unlinkat(folder, second.c_str(), 0);
     }
   }
   RemoveOwnFile(folder, probe);

@@ -130,7 +130,8 @@ bool ReadExactly(FileHandle file, void* buffer, std::size_t size) {
 }
 
 // One read: the system already reads large files ahead.
-bool ReadWholeRegularFile(FileHandle file, void* buffer, std::size_t size) {
+bool ReadWholeRegularFile(FileHandle file, void* buffer, std::size_t size,
+                          unsigned /*threadsBeside*/) {
   return ReadExactly(file, buffer, size);
 }
 
