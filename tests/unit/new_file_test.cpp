@@ -59,7 +59,10 @@ int OpenNoting(int folder, const char* path, int flags, mode_t mode) {
   const int fd = RealCalls().openat(folder, path, flags, mode);
   if (OpensForWriting(flags)) gNewFile = fd;
   if (std::string_view(path).ends_with("/a.c")) gDiskFile = fd;
-  if (std::string_view(path).ends_with(".nms")) gNmsFile = fd;
+  if (std::string_view(path).ends_with(".nms"))
+    gNmsFile = fd;
+  else if (gNmsFile == fd)  // its number, given again once it is closed
+    gNmsFile = -1;
   return fd;
 }
 
@@ -169,6 +172,21 @@ ssize_t WriteFailingAtSize(int fd, const void* data, std::size_t size) {
 int ThreadRefused(pthread_t* /*thread*/, const pthread_attr_t* /*attributes*/,
                   void* (* /*body*/)(void*), void* /*argument*/) {
   return EAGAIN;
+}
+
+// No thread may be started at all: starting one ends the run with 98.
+int ThreadForbidden(pthread_t* /*thread*/, const pthread_attr_t* /*attributes*/,
+                    void* (* /*body*/)(void*), void* /*argument*/) {
+  _exit(98);
+}
+
+// Every read of a disk file fails, slowly on the main thread, so that the
+// others meet failures ahead of it; the .nms file reads as it is.
+ssize_t SourceReadsFail(int fd, void* buffer, std::size_t size) {
+  if (fd == gNmsFile) return RealCalls().read(fd, buffer, size);
+  if (gettid() == getpid()) usleep(2000);
+  errno = EIO;
+  return -1;
 }
 
 // The file opened for the 20th entry is another than the one looked at: swapped
@@ -510,22 +528,31 @@ TEST_F(NewFile, CompareWorkingAheadPrintsWhatOneThreadPrints) {
   std::string swappedReport = sameReport;
   swappedReport.replace(swappedReport.find("                  same src\\20.c"), 22,
                         "  FILE/PATH_NOT_FOUND!");
-  const std::vector<std::tuple<const char*, std::function<void()>, std::string>> rows = {
+  using Report = std::pair<int, std::string>;
+  const std::vector<std::tuple<const char*, std::function<void()>, Report>> rows = {
       {"too many files open for the threads to open one more",
-       [] { Calls().openat = OpenFailingOffTheMainThread; }, sameReport},
-      {"no thread can be started", [] { Calls().pthread_create = ThreadRefused; }, sameReport},
+       [] { Calls().openat = OpenFailingOffTheMainThread; }, Report(0, sameReport)},
+      {"no thread can be started", [] { Calls().pthread_create = ThreadRefused; },
+       Report(0, sameReport)},
+      {"reads that fail leave no file open for the one thread that meets them again",
+       [] {
+         const struct rlimit few { 8, 8 };
+         setrlimit(RLIMIT_NOFILE, &few);
+         Calls().read = SourceReadsFail;
+       },
+       Report(1, "ERROR 5. (Input/output error) reading file 'src\\1.c'\n")},
       {"another file opened than looked at",
        [] {
          Calls().openat = OpenNotingTheTwentieth;
          Calls().fstat = FstatSwapped<false>;
        },
-       swappedReport},
+       Report(0, swappedReport)},
       {"a FIFO opened where a file was looked at",
        [] {
          Calls().openat = OpenNotingTheTwentieth;
          Calls().fstat = FstatSwapped<true>;
        },
-       swappedReport},
+       Report(0, swappedReport)},
   };
   for (const auto& [name, inject, report] : rows) {
     for (const char* workers : {"0", "3"}) {
@@ -536,7 +563,7 @@ TEST_F(NewFile, CompareWorkingAheadPrintsWhatOneThreadPrints) {
                       inject();
                     },
                     {"quarrow", "compare", "../many.nms"}),
-                std::pair(0, report));
+                report);
     }
   }
 }
@@ -617,12 +644,21 @@ TEST_F(NewFile, ALoadFailsWhenAnyPartOfItFails) {
               std::pair(1, std::string("Couldn't read .nms file")));
   EXPECT_EQ(ExtractInChild([] { Calls().read = NmsEndsEarly; }, {"quarrow", "list", "../one.nms"}),
             std::pair(1, std::string("Couldn't read .nms file")));
-  // Where no thread can be started, the parts are read on this one.
-  EXPECT_EQ(
-      ExtractInChild([] { Calls().pthread_create = ThreadRefused; },
-                     {"quarrow", "list", "../large.nms"}),
+  // Where no thread can be started, the parts are read on this one; where
+  // QUARROW_WORKERS=0, no thread is started.
+  const auto listed =
       std::pair(0, std::string("Bytes  Pathname\n------ --------------------------------------\n"
-                               "83886080 src\\a.c\n")));
+                               "83886080 src\\a.c\n"));
+  EXPECT_EQ(ExtractInChild([] { Calls().pthread_create = ThreadRefused; },
+                           {"quarrow", "list", "../large.nms"}),
+            listed);
+  EXPECT_EQ(ExtractInChild(
+                [] {
+                  setenv("QUARROW_WORKERS", "0", 1);
+                  Calls().pthread_create = ThreadForbidden;
+                },
+                {"quarrow", "list", "../large.nms"}),
+            listed);
 }
 
 // A finished file has the mode a plain create gives: 0666 less the umask.
