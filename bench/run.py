@@ -17,6 +17,11 @@ for reference. Corpora:
              of 58 characters (nmspack --tiny); compare and extract, on one
              thread and working ahead, may peak at most 8 MiB over list
 
+Every answer that is timed is checked too: list prints a line for each file,
+compare of the identical tree prints nothing under /quiet, and the files that
+extract leaves hold the corpus (a digest of the folder). A wrong answer ends
+the run with its first difference, and no ratio is printed for it.
+
 Usage: python3 bench/run.py [--pairs N] [--corpus real|synthetic|many|all] [--keep]
 Needs the release build: cmake --preset release && cmake --build --preset release,
 and GNU time (/usr/bin/time) for the peaks of memory.
@@ -25,6 +30,7 @@ build/release/bench) are removed at the end unless --keep is given.
 """
 
 import argparse
+import hashlib
 import os
 import random
 import shutil
@@ -44,16 +50,45 @@ TARGETS = {"list / floor": 1.1, "compare / floor": 0.8, "extract / tar": 0.8}
 SCRATCH = "/dev/shm"  # outputs of extract and tar: a tmpfs, see the README
 
 
-def run(command, cwd, env=None):
-    """Runs a command with its output discarded; returns its time in seconds."""
-    start = time.perf_counter()
-    child = subprocess.run(command, cwd=cwd, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, shell=isinstance(command, str),
-                           env=None if env is None else {**os.environ, **env}, check=False)
-    seconds = time.perf_counter() - start
-    if child.returncode != 0:
-        sys.exit(f"failed: {command}")
+def run(command, cwd, env=None, check=None):
+    """Runs a command; returns its time in seconds. Where `check` is given, the
+    command's standard output goes to a file on a tmpfs, and `check(output)`
+    tells what is wrong with the answer, if anything: a wrong answer ends the
+    benchmark with the first difference, and no ratio is printed for it."""
+    with tempfile.TemporaryFile(dir=SCRATCH) as output:
+        start = time.perf_counter()
+        child = subprocess.run(command, cwd=cwd,
+                               stdout=output if check else subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, shell=isinstance(command, str),
+                               env=None if env is None else {**os.environ, **env}, check=False)
+        seconds = time.perf_counter() - start
+        if child.returncode != 0:
+            sys.exit(f"failed: {command}")
+        if check:
+            output.seek(0)
+            wrong = check(output.read().decode("latin-1"))
+            if wrong:
+                sys.exit(f"wrong answer: {command}: {wrong}")
     return seconds
+
+
+def first_difference(got, expected):
+    """Where two texts part, with a few characters of each; None when equal."""
+    if got == expected:
+        return None
+    at = next((i for i, (a, b) in enumerate(zip(got, expected)) if a != b),
+              min(len(got), len(expected)))
+    return f"at character {at}: {got[at:at + 60]!r}, expected {expected[at:at + 60]!r}"
+
+
+def tree_digest(folder):
+    """One digest of every regular file's name and bytes under `folder`, flat."""
+    digest = hashlib.sha256()
+    for name in sorted(os.listdir(folder)):
+        digest.update(name.encode() + b"\0")
+        with open(os.path.join(folder, name), "rb") as contents:
+            digest.update(hashlib.sha256(contents.read()).digest())
+    return digest.hexdigest()
 
 
 def peak_memory(command, cwd, env=None):
@@ -139,11 +174,14 @@ def pairs(label, operation, floor, count):
     return ratio
 
 
-def timed_in_fresh_folder(command_for):
+def timed_in_fresh_folder(command_for, check_folder=None):
     def go():
         out = FreshFolder()
         seconds = run(command_for(out.path), out.path)
+        wrong = check_folder(out.path) if check_folder else None
         out.done()
+        if wrong:
+            sys.exit(f"wrong answer: {command_for(out.path)}: {wrong}")
         return seconds
     return go
 
@@ -158,24 +196,45 @@ def bench(name, count):
           f"{largest / 1e3:.0f} KB")
     print(f"  {'operation / floor':<44} {'median':>10} {'floor':>10}")
 
-    def quarrow(*words):
-        return lambda: run([QUARROW, *words], tree)
+    def quarrow(*words, check):
+        return lambda: run([QUARROW, *words], tree, check=check)
+
+    # The answers every timed run must give: list, a line for each file; compare
+    # of the identical tree, not a word under /quiet; extract, the corpus itself.
+    names = sorted(files)
+    expected_list = "Bytes  Pathname\n------ --------------------------------------\n" + "".join(
+        f"{os.path.getsize(os.path.join(tree, name)):6d} {name}\n" for name in names)
+    corpus_digest = tree_digest(tree)
+
+    def extracted_is_corpus(out):
+        wrong = tree_digest(out) != corpus_digest
+        return f"the files extracted differ from the corpus ({len(os.listdir(out))} files)" \
+            if wrong else None
+
+    def lists_every_file(out):
+        return first_difference(out, expected_list)
+
+    def all_same(out):
+        return first_difference(out, "")
 
     listing = os.path.join(base, "list")
     results = {
-        "list / floor": pairs("list / one read into one fresh block", quarrow("list", nms),
+        "list / floor": pairs("list / one read into one fresh block",
+                              quarrow("list", nms, check=lists_every_file),
                               lambda: run([FLOOR, nms], tree), count),
-        "list / cat": pairs("list / cat FILE.nms", quarrow("list", nms),
+        "list / cat": pairs("list / cat FILE.nms", quarrow("list", nms, check=lists_every_file),
                             lambda: run(f"cat {nms} > /dev/null", tree), count),
         "compare / floor": pairs("compare /quiet / that + each file read, compared, one thread",
-                                 quarrow("compare", nms, "/quiet"),
+                                 quarrow("compare", nms, "/quiet", check=all_same),
                                  lambda: run([FLOOR, nms, listing], tree), count),
-        "compare / diff": pairs("compare /quiet / diff -rq", quarrow("compare", nms, "/quiet"),
+        "compare / diff": pairs("compare /quiet / diff -rq",
+                                quarrow("compare", nms, "/quiet", check=all_same),
                                 lambda: run(["diff", "-rq", tree, os.path.join(base, "twin")],
                                             tree), count),
         "extract / tar": pairs(
             "extract / tar -xf (into empty tmpfs folders)",
-            timed_in_fresh_folder(lambda out: [QUARROW, "extract", nms, f"/OutDir={out}/"]),
+            timed_in_fresh_folder(lambda out: [QUARROW, "extract", nms, f"/OutDir={out}/"],
+                                  extracted_is_corpus),
             timed_in_fresh_folder(lambda out: ["tar", "-xf", os.path.join(base, "flat.tar")]),
             count),
     }

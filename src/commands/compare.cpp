@@ -189,7 +189,9 @@ void CompareCommand() {
   nms::SrcBaseDir = switches::FindSwitch("/SrcBaseDir", switches::kCompareSwitches);
   TakeWorkersSetting();
   nms::LoadNmsFile(nmsPath, ThreadsForLoad());
-  const unsigned workers = WorkersFor(nms::SourceCount());
+  // Each thread comparing holds a buffer of its own.
+  const unsigned workers =
+      WorkersFor(nms::SourceCount(), {nms::LoadedSize() + kPieceSize, kPieceSize, false});
   if (workers > 0)
     CompareAhead(workers);
   else

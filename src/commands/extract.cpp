@@ -166,7 +166,9 @@ std::uint32_t TextSize(std::size_t index) {
 // one thread gives, at the same point.
 void ExtractAll(platform::OutputFolder& folder) {
   const std::size_t count = nms::SourceCount();
-  unsigned workers = gPrompt || gDifferentOnly ? 0 : WorkersFor(count);
+  // Threads writing ahead hold no buffer: the texts ahead are the cost.
+  unsigned workers =
+      gPrompt || gDifferentOnly ? 0 : WorkersFor(count, {nms::LoadedSize(), 0, true});
   if (workers > 0 && !folder.TakesFilesAhead()) workers = 0;
   std::array<Outcome, kMostAhead> outcomes;
   for (std::size_t next = 0; next < count; workers = 0) {

@@ -31,6 +31,12 @@ constexpr unsigned kMostWorkers = 7;
 // system holds for files not yet named stays small beside the .nms file.
 constexpr std::uint64_t kMostBytesAhead = std::uint64_t{16} << 20;
 
+// What the program needs besides what a walk says: its code, libraries and
+// stacks (a list of a small file peaks at 3.5 MiB); and each thread, its stack
+// and the memory the C library keeps for it.
+constexpr std::uint64_t kProgramItself = std::uint64_t{6} << 20;
+constexpr std::uint64_t kThreadItself = std::uint64_t{1} << 20;
+
 // QUARROW_WORKERS, where it is set.
 std::optional<unsigned> gWorkersSetting;
 
@@ -58,10 +64,28 @@ unsigned ThreadsForLoad() {
   return gWorkersSetting ? std::min(*gWorkersSetting, others) : others;
 }
 
-unsigned WorkersFor(std::size_t entries) {
+namespace {
+
+// How many threads beside the calling one the run's memory limit holds.
+unsigned WorkersTheMemoryHolds(const MemoryNeeds& needs) {
+  const std::optional<std::uint64_t> limit = platform::MemoryLimit();
+  if (!limit) return kMostWorkers;
+  const std::uint64_t fixed =
+      kProgramItself + needs.oneThread + (needs.writesAhead ? kMostBytesAhead : 0);
+  if (fixed >= *limit) return 0;
+  const std::uint64_t each = kThreadItself + needs.eachThreadMore;
+  return static_cast<unsigned>(std::min<std::uint64_t>((*limit - fixed) / each, kMostWorkers));
+}
+
+}  // namespace
+
+unsigned WorkersFor(std::size_t entries, const MemoryNeeds& needs) {
   const auto others = [](unsigned cpus) { return std::min(cpus - 1, kMostWorkers); };
-  if (gWorkersSetting) return std::min(*gWorkersSetting, others(platform::CpusGranted()));
-  return entries < kSmallestWalk ? 0 : others(platform::CpusFree());
+  const unsigned wanted = gWorkersSetting
+                              ? std::min(*gWorkersSetting, others(platform::CpusGranted()))
+                          : entries < kSmallestWalk ? 0
+                                                    : others(platform::CpusFree());
+  return wanted == 0 ? 0 : std::min(wanted, WorkersTheMemoryHolds(needs));
 }
 
 // Entries are claimed in order, by the threads and by this one, which works

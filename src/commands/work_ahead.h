@@ -18,14 +18,25 @@ void TakeWorkersSetting();
 // each other CPU granted, fewer where QUARROW_WORKERS says so (0: none).
 unsigned ThreadsForLoad();
 
+// What a walk needs of memory: on one thread (the loaded .nms file and what
+// the walk holds besides), and more for each thread beside it. A walk that
+// writes texts ahead also holds up to the bound of bytes ahead, once.
+struct MemoryNeeds {
+  std::uint64_t oneThread = 0;
+  std::uint64_t eachThreadMore = 0;
+  bool writesAhead = false;
+};
+
 // How many threads should work ahead on a walk of `entries` entries, beside
 // the calling thread: one for each other CPU that is granted and free at the
 // start (platform::CpusFree), at most 7, and none for a small walk: a thread
 // beyond them only takes time from the one that publishes. QUARROW_WORKERS,
 // when set, says how many may, whatever the walk and the load (0: none), so
 // that tests can run every table both ways; never more than the other CPUs
-// granted.
-unsigned WorkersFor(std::size_t entries);
+// granted. Where the run's memory is limited, only as many as the limit holds
+// beside what one thread needs: a run that fits on one thread is never
+// killed for its threads.
+unsigned WorkersFor(std::size_t entries, const MemoryNeeds& needs);
 
 // How far work may run past the entry being published. The callers keep
 // each entry's outcome in a ring of this many slots, at index % kMostAhead:

@@ -211,6 +211,8 @@ void LoadNmsFile(const char* path, unsigned threadsBeside) {
 
 std::uint32_t SourceCount() { return gFile.entryCount; }
 
+std::uint32_t LoadedSize() { return gFile.size; }
+
 std::optional<StoredSource> SourceAt(std::size_t index) {
   const SourceEntry entry = EntryAt(static_cast<std::uint32_t>(index));
   if (entry.textSize == 0) return std::nullopt;

@@ -30,6 +30,9 @@ void LoadNmsImage(const char* image, std::uint32_t size);
 // entry at index `first`.
 void ForEachSource(SourceVisitor visitor, std::size_t first = 0);
 
+// The loaded file's size in bytes, all of it held for the whole run.
+std::uint32_t LoadedSize();
+
 // How many source entries the loaded file stores, with text or without.
 std::uint32_t SourceCount();
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace platform {
 
@@ -24,6 +25,14 @@ unsigned CpusGranted();
 // every CPU is busy only takes time from the thread it should help. Windows
 // offers no such snapshot: there, the CPUs granted.
 unsigned CpusFree();
+
+// The most memory the process may use, in bytes, where something limits it:
+// on Linux the memory limit of its cgroup and of the cgroups above it (v2's
+// memory.max and memory.high, v1's memory.limit_in_bytes) and its address
+// space limit (ulimit -v); on Windows the memory limit of a job object it
+// runs in. nullopt where nothing does. A limit, never what is in use now:
+// the page cache fills a cgroup and is given back.
+std::optional<std::uint64_t> MemoryLimit();
 
 // A thread that StartThread started, to be joined.
 using ThreadHandle = std::uintptr_t;

@@ -1,11 +1,13 @@
-// The CPUs a Linux process is granted, read from a tree of its own that
-// stands for /proc and /sys: affinity lists, cgroup v1 and v2 quotas up the
-// hierarchy, "max", missing files, and a container's view of its cgroup.
+// The CPUs and the memory a Linux process is granted, read from a tree of
+// its own that stands for /proc and /sys: affinity lists, cgroup v1 and v2
+// quotas and limits up the hierarchy, "max", missing files, and a
+// container's view of its cgroup.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -29,6 +31,18 @@ struct Row {
 const char* const kV2Mount = "30 23 0:26 / /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n";
 const char* const kV1Mount =
     "32 31 0:29 / /sys/fs/cgroup/cpu,cpuacct rw - cgroup cgroup rw,cpu,cpuacct\n";
+
+// A tree of its own, standing for /proc and /sys, holding `files`.
+std::filesystem::path Tree(const std::vector<File>& files) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "quarrow-cpus-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no scratch folder");
+  const std::filesystem::path root = pattern;
+  for (const File& file : files) {
+    std::filesystem::create_directories((root / file.path).parent_path());
+    std::ofstream(root / file.path) << file.text;
+  }
+  return root;
+}
 
 TEST(CpusGranted, TheSmallestOfOnlineAffinityAndEveryQuotaUpTheHierarchy) {
   const std::vector<Row> rows = {
@@ -86,14 +100,44 @@ TEST(CpusGranted, TheSmallestOfOnlineAffinityAndEveryQuotaUpTheHierarchy) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    std::string pattern = (std::filesystem::temp_directory_path() / "quarrow-cpus-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    const std::filesystem::path root = pattern;
-    for (const File& file : row.files) {
-      std::filesystem::create_directories((root / file.path).parent_path());
-      std::ofstream(root / file.path) << file.text;
-    }
+    const std::filesystem::path root = Tree(row.files);
     EXPECT_EQ(platform::linux_threads::CpusGrantedUnder(root.string(), row.online), row.granted);
+    std::filesystem::remove_all(root);
+  }
+}
+
+// The memory limit is read the same way: the lowest of memory.max and
+// memory.high (v2) or memory.limit_in_bytes (v1) up the hierarchy.
+TEST(MemoryLimit, TheLowestUpTheHierarchy) {
+  const std::string kMemoryV1Mount =
+      "33 31 0:30 / /sys/fs/cgroup/memory rw - cgroup cgroup rw,memory\n";
+  const std::vector<std::tuple<const char*, std::vector<File>, unsigned long long>> rows = {
+      {"nothing readable: no limit", {}, 0},
+      {"v2: max everywhere is no limit",
+       {{"proc/self/cgroup", "0::/job\n"},
+        {"proc/self/mountinfo", kV2Mount},
+        {"sys/fs/cgroup/job/memory.max", "max\n"},
+        {"sys/fs/cgroup/job/memory.high", "max\n"}},
+       0},
+      {"v2: high below max, and a parent's lower still",
+       {{"proc/self/cgroup", "0::/pod/job\n"},
+        {"proc/self/mountinfo", kV2Mount},
+        {"sys/fs/cgroup/pod/job/memory.max", "50000000\n"},
+        {"sys/fs/cgroup/pod/job/memory.high", "40000000\n"},
+        {"sys/fs/cgroup/pod/memory.max", "31457280\n"}},
+       31457280},
+      {"v1: the memory controller's hierarchy, not the cpu one's",
+       {{"proc/self/cgroup", "4:memory:/ci/job\n3:cpu,cpuacct:/ci/job\n"},
+        {"proc/self/mountinfo", std::string(kV1Mount) + kMemoryV1Mount},
+        {"sys/fs/cgroup/cpu,cpuacct/ci/job/memory.limit_in_bytes", "1000\n"},
+        {"sys/fs/cgroup/memory/ci/job/memory.limit_in_bytes", "9223372036854771712\n"},
+        {"sys/fs/cgroup/memory/ci/memory.limit_in_bytes", "268435456\n"}},
+       268435456},
+  };
+  for (const auto& [name, files, limit] : rows) {
+    SCOPED_TRACE(name);
+    const std::filesystem::path root = Tree(files);
+    EXPECT_EQ(platform::linux_threads::MemoryLimitUnder(root.string()), limit);
     std::filesystem::remove_all(root);
   }
 }

@@ -2,6 +2,7 @@
 #include "platform/linux/threads.h"
 
 #include <pthread.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -108,14 +109,14 @@ unsigned long long QuotaCpusIn(const std::string& folder, bool v2) {
   return QuotaCpus(FileText(folder + "/cpu.cfs_quota_us"), FileText(folder + "/cpu.cfs_period_us"));
 }
 
-// The process's cgroup in one hierarchy: v2's, or v1's with the cpu
-// controller.
+// The process's cgroup in one hierarchy: v2's, or v1's with the controller
+// (cpu, memory).
 struct Hierarchy {
   bool v2;
   std::string path;
 };
 
-std::vector<Hierarchy> CpuHierarchies(const std::string& root) {
+std::vector<Hierarchy> Hierarchies(const std::string& root, std::string_view controller) {
   std::vector<Hierarchy> found;
   std::istringstream lines(FileText(root + "/proc/self/cgroup"));
   for (std::string line; std::getline(lines, line);) {
@@ -124,10 +125,28 @@ std::vector<Hierarchy> CpuHierarchies(const std::string& root) {
     const std::string_view controllers = TakeUntil(rest, ':');
     if (id == "0" && controllers.empty())
       found.push_back({true, std::string(rest)});
-    else if (ListHolds(controllers, "cpu"))
+    else if (ListHolds(controllers, controller))
       found.push_back({false, std::string(rest)});
   }
   return found;
+}
+
+// A limit in bytes as a cgroup file gives it; 0: none ("max", or nothing
+// readable).
+unsigned long long BytesIn(const std::string& path) {
+  unsigned long long bytes = 0;
+  return ReadNumber(Trimmed(FileText(path)), bytes) ? bytes : 0;
+}
+
+// The smaller of two limits, where 0 is none.
+unsigned long long Lower(unsigned long long one, unsigned long long other) {
+  if (one == 0) return other;
+  return other == 0 ? one : std::min(one, other);
+}
+
+unsigned long long MemoryLimitIn(const std::string& folder, bool v2) {
+  if (v2) return Lower(BytesIn(folder + "/memory.max"), BytesIn(folder + "/memory.high"));
+  return BytesIn(folder + "/memory.limit_in_bytes");
 }
 
 // Mountinfo writes a blank, a tab, a line feed and a backslash as octal
@@ -148,9 +167,12 @@ std::string Unescaped(std::string_view field) {
   return plain;
 }
 
-// The lowest quota on the road from the process's cgroup up to the top of
-// the hierarchy, as mounted; 0: none.
-unsigned long long HierarchyQuotaCpus(const std::string& root, const Hierarchy& hierarchy) {
+// The lowest limit on the road from the process's cgroup up to the top of
+// the hierarchy, as mounted, as `limitIn` reads each cgroup's folder
+// (0: none); 0 where none limits.
+template <typename LimitIn>
+unsigned long long LowestUpTheHierarchy(const std::string& root, const Hierarchy& hierarchy,
+                                        std::string_view controller, const LimitIn& limitIn) {
   std::istringstream lines(FileText(root + "/proc/self/mountinfo"));
   for (std::string line; std::getline(lines, line);) {
     // id parent major:minor root mount-point options [optional...] - type source super-options
@@ -160,7 +182,8 @@ unsigned long long HierarchyQuotaCpus(const std::string& root, const Hierarchy& 
     const auto dash = std::find(fields.begin(), fields.end(), "-");
     if (fields.size() < 5 || dash == fields.end() || fields.end() - dash < 4) continue;
     const std::string& type = dash[1];
-    if (hierarchy.v2 ? type != "cgroup2" : type != "cgroup" || !ListHolds(dash[3], "cpu")) continue;
+    if (hierarchy.v2 ? type != "cgroup2" : type != "cgroup" || !ListHolds(dash[3], controller))
+      continue;
     // The part of the hierarchy this mount shows starts at its root.
     const std::string mountRoot = Unescaped(fields[3]);
     std::string below = hierarchy.path;
@@ -172,8 +195,7 @@ unsigned long long HierarchyQuotaCpus(const std::string& root, const Hierarchy& 
     std::string folder = top + below;
     unsigned long long lowest = 0;
     for (;;) {
-      const unsigned long long cpus = QuotaCpusIn(folder, hierarchy.v2);
-      if (cpus != 0 && (lowest == 0 || cpus < lowest)) lowest = cpus;
+      lowest = Lower(lowest, limitIn(folder, hierarchy.v2));
       if (folder.size() <= top.size()) break;
       folder.erase(folder.rfind('/'));
     }
@@ -190,9 +212,16 @@ unsigned CpusGrantedUnder(const std::string& root, unsigned online) {
     if (cpus != 0) granted = std::min(granted, cpus);
   };
   narrow(AffinityCpus(root));
-  for (const Hierarchy& hierarchy : CpuHierarchies(root))
-    narrow(HierarchyQuotaCpus(root, hierarchy));
+  for (const Hierarchy& hierarchy : Hierarchies(root, "cpu"))
+    narrow(LowestUpTheHierarchy(root, hierarchy, "cpu", QuotaCpusIn));
   return static_cast<unsigned>(granted);
+}
+
+unsigned long long MemoryLimitUnder(const std::string& root) {
+  unsigned long long lowest = 0;
+  for (const Hierarchy& hierarchy : Hierarchies(root, "memory"))
+    lowest = Lower(lowest, LowestUpTheHierarchy(root, hierarchy, "memory", MemoryLimitIn));
+  return lowest;
 }
 
 unsigned CpusFreeUnder(const std::string& root, unsigned online, unsigned granted) {
@@ -230,6 +259,15 @@ unsigned CpusOnline() {
 unsigned CpusGranted() { return linux_threads::CpusGrantedUnder("", CpusOnline()); }
 
 unsigned CpusFree() { return linux_threads::CpusFreeUnder("", CpusOnline(), CpusGranted()); }
+
+std::optional<std::uint64_t> MemoryLimit() {
+  unsigned long long lowest = linux_threads::MemoryLimitUnder("");
+  struct rlimit addressSpace {};
+  if (getrlimit(RLIMIT_AS, &addressSpace) == 0 && addressSpace.rlim_cur != RLIM_INFINITY)
+    lowest = linux_threads::Lower(lowest, addressSpace.rlim_cur);
+  if (lowest == 0) return std::nullopt;
+  return lowest;
+}
 
 namespace {
 

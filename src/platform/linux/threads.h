@@ -18,4 +18,9 @@ unsigned CpusGrantedUnder(const std::string& root, unsigned online);
 // them): `online` less the others running, at most `granted`, at least 1.
 unsigned CpusFreeUnder(const std::string& root, unsigned online, unsigned granted);
 
+// The lowest memory limit in bytes of the cgroups from the process's own up
+// to its hierarchy's root, as the files under `root` say (memory.max and
+// memory.high in v2, memory.limit_in_bytes in v1); 0 where none limits.
+unsigned long long MemoryLimitUnder(const std::string& root);
+
 }  // namespace platform::linux_threads

@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <functional>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -48,6 +50,23 @@ unsigned CpusGranted() {
 }
 
 unsigned CpusFree() { return CpusGranted(); }
+
+// A job object's limit of memory committed by the process, or by the whole job.
+std::optional<std::uint64_t> MemoryLimit() {
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  if (!QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &limits, sizeof limits,
+                                 nullptr))
+    return std::nullopt;
+  std::optional<std::uint64_t> lowest;
+  const auto narrow = [&](std::uint64_t bytes) {
+    if (bytes != 0) lowest = lowest ? std::min(*lowest, bytes) : bytes;
+  };
+  if ((limits.BasicLimitInformation.LimitFlags & JOB_OBJECT_LIMIT_PROCESS_MEMORY) != 0)
+    narrow(limits.ProcessMemoryLimit);
+  if ((limits.BasicLimitInformation.LimitFlags & JOB_OBJECT_LIMIT_JOB_MEMORY) != 0)
+    narrow(limits.JobMemoryLimit);
+  return lowest;
+}
 
 // The C++ runtime's threads, not bare CreateThread ones: the runtime keeps
 // state of its own for each thread (thread_local objects and their ends).
