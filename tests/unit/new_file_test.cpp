@@ -174,6 +174,31 @@ int ThreadRefused(pthread_t* /*thread*/, const pthread_attr_t* /*attributes*/,
   return EAGAIN;
 }
 
+// Four CPUs online, all granted and free, as a tree of the test's own says:
+// QUARROW_WORKERS=3 then starts three threads on any machine.
+long FourCpusOnline(int name) {
+  return name == _SC_NPROCESSORS_ONLN ? 4 : RealCalls().sysconf(name);
+}
+void GrantFourCpus(const std::filesystem::path& tree) {
+  std::filesystem::create_directories(tree / "proc/self");
+  std::ofstream(tree / "proc/self/status") << "Cpus_allowed_list:\t0-3\n";
+  std::ofstream(tree / "proc/stat") << "cpu  1 2 3\nprocs_running 1\n";
+  static const std::string root = tree.string();
+  Calls().cpuTreeRoot = root.c_str();
+  Calls().sysconf = FourCpusOnline;
+}
+
+// Threads started, counted; the third leaves a mark.
+std::atomic<int> gThreadsStarted{0};
+std::string gThirdThreadMark;
+int ThreadCounted(pthread_t* thread, const pthread_attr_t* attributes, void* (*body)(void*),
+                  void* argument) {
+  if (++gThreadsStarted == 3)
+    RealCalls().close(
+        RealCalls().openat(AT_FDCWD, gThirdThreadMark.c_str(), O_WRONLY | O_CREAT, 0600));
+  return RealCalls().pthread_create(thread, attributes, body, argument);
+}
+
 // No thread may be started at all: starting one ends the run with 98.
 int ThreadForbidden(pthread_t* /*thread*/, const pthread_attr_t* /*attributes*/,
                     void* (* /*body*/)(void*), void* /*argument*/) {
@@ -322,8 +347,8 @@ class NewFile : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(folder_); }
 
   // Runs `extract one.nms /OutDir=` (or other words) in a child, in the
-  // folder, with the injection made there, ended as the program ends;
-  // returns its status and standard output.
+  // folder, with four CPUs granted and the injection made there, ended as
+  // the program ends; returns its status and standard output.
   std::pair<int, std::string> ExtractInChild(const std::function<void()>& inject,
                                              std::vector<std::string> words = {
                                                  "quarrow", "extract", "../one.nms", "/OutDir="}) {
@@ -335,6 +360,7 @@ class NewFile : public ::testing::Test {
       dup2(out, STDOUT_FILENO);
       if (chdir((folder_ / "out").c_str()) != 0) _exit(99);
       Calls().openat = OpenNoting;
+      GrantFourCpus(folder_ / "cpus");
       inject();
       std::vector<char*> argv;
       for (std::string& word : words) argv.push_back(word.data());
@@ -568,8 +594,9 @@ TEST_F(NewFile, CompareWorkingAheadPrintsWhatOneThreadPrints) {
   }
 }
 
-// Work ahead stays within its bounds: at most 64 entries, and 16 MiB of
-// texts, from the one being named on, however slowly the naming goes.
+// Work ahead, on the three threads QUARROW_WORKERS=3 asks for, stays within
+// its bounds: at most 64 entries, and 16 MiB of texts, from the one being
+// named on, however slowly the naming goes.
 TEST_F(NewFile, FilesWrittenAheadStayWithinTheBounds) {
   for (const auto& [count, size, bound] :
        {std::tuple(200, std::size_t{10}, 64), std::tuple(40, std::size_t{1} << 20, 16)}) {
@@ -583,16 +610,20 @@ TEST_F(NewFile, FilesWrittenAheadStayWithinTheBounds) {
     gBound = bound;
     gReachedMark = (folder_ / "reached").string();
     std::filesystem::remove(gReachedMark);
+    gThirdThreadMark = (folder_ / "three threads").string();
+    std::filesystem::remove(gThirdThreadMark);
     const auto [status, out] = ExtractInChild(
         [] {
           setenv("QUARROW_WORKERS", "3", 1);
           Calls().openat = OpenCountingUnnamed;
           Calls().close = CloseCountingUnnamed;
           Calls().linkat = LinkSlowly;
+          Calls().pthread_create = ThreadCounted;
         },
         {"quarrow", "extract", "../many.nms", "/OutDir="});
     EXPECT_EQ(status, 0) << "more than " << bound << " files ahead";
     EXPECT_TRUE(std::filesystem::exists(gReachedMark)) << "never " << bound << " files ahead";
+    EXPECT_TRUE(std::filesystem::exists(gThirdThreadMark)) << "fewer than three threads";
   }
 }
 

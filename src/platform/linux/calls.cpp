@@ -29,6 +29,8 @@ const SystemCalls& RealCalls() {
       ::tcgetattr,
       ::tcsetattr,
       ::pthread_create,
+      ::sysconf,
+      "",
   };
   return real;
 }

@@ -36,6 +36,11 @@ struct SystemCalls {
   int (*tcsetattr)(int fd, int when, const struct termios* mode);
   int (*pthread_create)(pthread_t* thread, const pthread_attr_t* attributes, void* (*body)(void*),
                         void* argument);
+  long (*sysconf)(int name);
+  // The folder that stands for / where the CPUs granted and free are read
+  // (/proc/self/status, /proc/self/cgroup, /proc/stat and the cgroups): ""
+  // for the system's own; a test's tree grants the CPUs it needs.
+  const char* cpuTreeRoot;
 };
 
 // The table the layer calls through; tests replace entries of it.

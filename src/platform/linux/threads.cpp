@@ -250,15 +250,20 @@ unsigned CpusFreeUnder(const std::string& root, unsigned online, unsigned grante
 namespace {
 
 unsigned CpusOnline() {
-  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  const long online = linux_calls::Calls().sysconf(_SC_NPROCESSORS_ONLN);
   return online > 0 ? static_cast<unsigned>(online) : 1;
 }
 
 }  // namespace
 
-unsigned CpusGranted() { return linux_threads::CpusGrantedUnder("", CpusOnline()); }
+unsigned CpusGranted() {
+  return linux_threads::CpusGrantedUnder(linux_calls::Calls().cpuTreeRoot, CpusOnline());
+}
 
-unsigned CpusFree() { return linux_threads::CpusFreeUnder("", CpusOnline(), CpusGranted()); }
+unsigned CpusFree() {
+  return linux_threads::CpusFreeUnder(linux_calls::Calls().cpuTreeRoot, CpusOnline(),
+                                      CpusGranted());
+}
 
 std::optional<std::uint64_t> MemoryLimit() {
   unsigned long long lowest = linux_threads::MemoryLimitUnder("");
