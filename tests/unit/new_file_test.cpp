@@ -633,8 +633,13 @@ TEST_F(NewFile, FilesWrittenAheadStayWithinTheBounds) {
 // two parts begin and the largest .nms, and at sizes drawn at random.
 TEST(PartsOfALoad, TileTheFileExactly) {
   constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  std::vector<std::size_t> sizes = {0, 1, kHugePage - 1, kHugePage, (std::size_t{64} << 20) - 1,
-                                    std::size_t{64} << 20, (std::size_t{4} << 30) - 1};
+  std::vector<std::size_t> sizes = {0,
+                                    1,
+                                    kHugePage - 1,
+                                    kHugePage,
+                                    (std::size_t{64} << 20) - 1,
+                                    std::size_t{64} << 20,
+                                    (std::size_t{4} << 30) - 1};
   for (std::size_t parts = 1; parts <= 4; ++parts)
     for (std::size_t multiple = 1; multiple <= 80; ++multiple)
       for (std::size_t near = 0; near <= 2 * parts; ++near)
