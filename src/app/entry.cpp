@@ -7,6 +7,7 @@
 #include "app/report.h"
 #include "commands/commands.h"
 #include "platform/files.h"
+#include "platform/name_characters.h"
 #include "platform/terminal.h"
 
 namespace app {
@@ -76,11 +77,12 @@ std::string UpperCaseAscii(std::string_view word) {
 std::string DeriveProgName(const char* programPath) {
   if (programPath == nullptr) return std::string();
   std::string_view name = programPath;
-  const auto lastSeparator = name.find_last_of(platform::kProgramPathSeparators);
+  // Taken apart by characters, as the system reads names.
+  const auto lastSeparator = platform::names::FindLastOf(name, platform::kProgramPathSeparators);
   if (lastSeparator != std::string_view::npos) name.remove_prefix(lastSeparator + 1);
-  const auto lastColon = name.rfind(':');
+  const auto lastColon = platform::names::FindLastOf(name, ":");
   if (lastColon != std::string_view::npos) name.remove_prefix(lastColon + 1);
-  return std::string(name.substr(0, name.find('.')));
+  return std::string(name.substr(0, platform::names::FindFirstOf(name, ".")));
 }
 
 const char* TakeNmsPath() {

@@ -14,6 +14,7 @@
 #include "nmsfile/nmsfile.h"
 #include "platform/endings.h"
 #include "platform/files.h"
+#include "platform/name_characters.h"
 #include "platform/new_files.h"
 #include "platform/terminal.h"
 #include "switches/switches.h"
@@ -27,9 +28,10 @@ bool gDifferentOnly = false;
 const char* gOutDir = ".\\";
 
 // The last component of a stored path. Both slashes count, as they do for
-// Windows, so that no stored name can lead outside the output directory.
+// Windows, so that no stored name can lead outside the output directory;
+// only where they stand as characters, as the system reads the name.
 std::string_view FileNameOf(std::string_view path) {
-  const auto lastSeparator = path.find_last_of("\\/");
+  const auto lastSeparator = platform::names::FindLastOf(path, "\\/");
   return lastSeparator == std::string_view::npos ? path : path.substr(lastSeparator + 1);
 }
 

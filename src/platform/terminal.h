@@ -48,6 +48,17 @@ struct ScreenCharacter {
 // locale, a Windows console by the ANSI code page.
 std::vector<ScreenCharacter> ReadAsTheScreen(std::string_view text);
 
+// How the system reads a name: the length in bytes of the character that
+// starts `rest` (not empty). On Windows by the ANSI code page, as its ANSI
+// calls read names: a lead byte and a second byte of the code page are one
+// character, whatever the second byte's value (in code pages 932, 936, 949
+// and 950 it can be that of \ or |). On Linux by the code set of the user's
+// locale where it is installed and is not UTF-8 (Shift_JIS, GBK, GB18030,
+// Big5, Big5-HKSCS; single-byte sets read a byte a character), as the C
+// library reads it. Elsewhere, and for a lead byte at the end or before a
+// byte that is no second byte, 1.
+std::size_t NameCharacterLength(std::string_view rest);
+
 // Writes text to a stream whose screen is not None, as Shown made it for
 // that screen: to a Windows console as Unicode (the text is UTF-8); to a
 // POSIX terminal, the bytes, through the C library's stream.

@@ -22,8 +22,8 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // The last component of a stored path, where Windows looks for a device
 // name: after the last separator, or after a drive's colon (C:NUL).
-std::string_view LastComponent(std::string_view path) {
-  const auto separator = path.find_last_of("\\/");
+std::string_view LastComponent(std::string_view path, CharacterLength lengthOf) {
+  const auto separator = names::FindLastOf(path, "\\/", lengthOf);
   if (separator != std::string_view::npos) return path.substr(separator + 1);
   if (path.size() >= 2 && path[1] == ':') return path.substr(2);
   return path;
@@ -50,7 +50,7 @@ bool InDeviceNamespace(std::string_view path) {
 
 // \\host\pipe\... and \\?\UNC\host\pipe\..., or mailslot, in any letter
 // case; Windows drops trailing dots and blanks from the share's name.
-bool OnPipeOrMailslotShare(std::string_view path) {
+bool OnPipeOrMailslotShare(std::string_view path, CharacterLength lengthOf) {
   std::string_view rest;
   if (StartsAsVerbatimShare(path))
     rest = path.substr(8);
@@ -58,20 +58,22 @@ bool OnPipeOrMailslotShare(std::string_view path) {
     rest = path.substr(2);
   else
     return false;
-  const auto hostEnd = rest.find_first_of("\\/");
+  const auto hostEnd = names::FindFirstOf(rest, "\\/", lengthOf);
   if (hostEnd == std::string_view::npos) return false;
   std::string_view share = rest.substr(hostEnd);
   while (!share.empty() && IsSeparator(share.front())) share.remove_prefix(1);
-  share = share.substr(0, share.find_first_of("\\/"));
+  share = share.substr(0, names::FindFirstOf(share, "\\/", lengthOf));
   while (!share.empty() && (share.back() == '.' || share.back() == ' ')) share.remove_suffix(1);
   return SameLetters(share, "PIPE") || SameLetters(share, "MAILSLOT");
 }
 
 }  // namespace
 
-bool IsDeviceName(std::string_view name) {
+bool IsDeviceName(std::string_view name, CharacterLength lengthOf) {
+  // No second byte of a code page is a colon, a full stop or a blank: these
+  // are characters wherever they stand.
   while (!name.empty() && name.back() == ':') name.remove_suffix(1);
-  std::string_view stem = name.substr(0, name.find('.'));
+  std::string_view stem = name.substr(0, names::FindFirstOf(name, ".", lengthOf));
   if (!stem.empty() && stem.back() == ':') stem.remove_suffix(1);
   while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
   constexpr std::string_view kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
@@ -86,18 +88,20 @@ bool IsDeviceName(std::string_view name) {
   return (digit >= '1' && digit <= '9') || digit == '\xB9' || digit == '\xB2' || digit == '\xB3';
 }
 
-bool NamesNoDiskFile(std::string_view path) {
-  return IsDeviceName(LastComponent(path)) || InDeviceNamespace(path) ||
-         OnPipeOrMailslotShare(path);
+bool NamesNoDiskFile(std::string_view path, CharacterLength lengthOf) {
+  return IsDeviceName(LastComponent(path, lengthOf), lengthOf) || InDeviceNamespace(path) ||
+         OnPipeOrMailslotShare(path, lengthOf);
 }
 
-bool IsPlainFileName(std::string_view name) {
+bool IsPlainFileName(std::string_view name, CharacterLength lengthOf) {
   if (name.empty() || name.back() == '.' || name.back() == ' ') return false;
-  constexpr std::string_view kForbidden = "<>:\"/\\|?*";
-  for (const char c : name)
-    if (static_cast<unsigned char>(c) < 32 || kForbidden.find(c) != std::string_view::npos)
-      return false;
-  return !IsDeviceName(name);
+  constexpr std::string_view kForbidden =
+      "<>:\"/\\|?*\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C\x0D\x0E\x0F"
+      "\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1A\x1B\x1C\x1D\x1E\x1F";
+  if (name.find('\0') != std::string_view::npos ||
+      names::FindFirstOf(name, kForbidden, lengthOf) != std::string_view::npos)
+    return false;
+  return !IsDeviceName(name, lengthOf);
 }
 
 }  // namespace platform::windows_names

@@ -10,10 +10,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <numeric>
 #include <vector>
 
 #include "platform/files.h"
 #include "platform/linux/calls.h"
+#include "platform/terminal.h"
 #include "platform/threads.h"
 
 namespace platform {
@@ -152,6 +154,14 @@ bool ReadExactly(FileHandle file, void* buffer, std::size_t size) {
 
 namespace linux_files {
 
+std::string NativePath(const std::string& path) {
+  std::string native = path;
+  for (std::size_t at = 0; at < native.size();
+       at += NameCharacterLength(std::string_view(native).substr(at)))
+    if (native[at] == '\\') native[at] = '/';
+  return native;
+}
+
 std::vector<ByteRange> SplitIntoParts(std::size_t size, std::size_t parts, std::size_t granule) {
   parts = std::max<std::size_t>(parts, 1);
   granule = std::max<std::size_t>(granule, 1);
@@ -223,8 +233,9 @@ bool ReadWholeRegularFile(FileHandle file, void* buffer, std::size_t size, unsig
     return false;
   }
   // Every part read whole: the load holds every byte only where they tile the file.
-  std::size_t covered = 0;
-  for (const linux_files::ByteRange& range : ranges) covered += range.size;
+  const std::size_t covered = std::accumulate(
+      ranges.begin(), ranges.end(), std::size_t{0},
+      [](std::size_t sum, const linux_files::ByteRange& range) { return sum + range.size; });
   if (covered == size) return true;
   errno = 0;
   return false;

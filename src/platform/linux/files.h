@@ -11,12 +11,11 @@
 
 namespace platform::linux_files {
 
-// Stored paths use the backslash; this system's separator is the slash.
-inline std::string NativePath(const std::string& path) {
-  std::string native = path;
-  std::replace(native.begin(), native.end(), '\\', '/');
-  return native;
-}
+// Stored paths use the backslash; this system's separator is the slash. A
+// backslash is turned only where it stands as a character of the user's code
+// set, never as the second byte of one (Shift_JIS, GBK, Big5). (No second
+// byte of theirs is a slash: the slash found later is always one.)
+std::string NativePath(const std::string& path);
 
 inline int Fd(FileHandle file) { return static_cast<int>(file); }
 

@@ -270,6 +270,19 @@ std::vector<ScreenCharacter> ReadAsTheScreen(std::string_view text) {
   return characters;
 }
 
+std::size_t NameCharacterLength(std::string_view rest) {
+  const locale_t codeSet = TheUsersLocale().codeSet;
+  if (codeSet == nullptr || rest.size() < 2 || static_cast<unsigned char>(rest[0]) < 0x80) return 1;
+  const locale_t previous = uselocale(codeSet);
+  std::mbstate_t state{};
+  const std::size_t length = std::mbrlen(rest.data(), rest.size(), &state);
+  uselocale(previous);
+  return length == static_cast<std::size_t>(-1) || length == static_cast<std::size_t>(-2) ||
+                 length == 0
+             ? 1
+             : length;
+}
+
 void WriteToScreen(Stream stream, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stream == Stream::Error ? stderr : stdout);
 }

@@ -9,6 +9,7 @@
 #include <charconv>
 #include <chrono>
 #include <fstream>
+#include <numeric>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -218,10 +219,12 @@ unsigned CpusGrantedUnder(const std::string& root, unsigned online) {
 }
 
 unsigned long long MemoryLimitUnder(const std::string& root) {
-  unsigned long long lowest = 0;
-  for (const Hierarchy& hierarchy : Hierarchies(root, "memory"))
-    lowest = Lower(lowest, LowestUpTheHierarchy(root, hierarchy, "memory", MemoryLimitIn));
-  return lowest;
+  const std::vector<Hierarchy> hierarchies = Hierarchies(root, "memory");
+  return std::accumulate(
+      hierarchies.begin(), hierarchies.end(), 0ULL,
+      [&](unsigned long long lowest, const Hierarchy& hierarchy) {
+        return Lower(lowest, LowestUpTheHierarchy(root, hierarchy, "memory", MemoryLimitIn));
+      });
 }
 
 unsigned CpusFreeUnder(const std::string& root, unsigned online, unsigned granted) {

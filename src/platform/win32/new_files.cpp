@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/endings.h"
+#include "platform/name_characters.h"
 #include "platform/win32/files.h"
 #include "platform/windows_names.h"
 
@@ -63,9 +64,9 @@ void RemoveOnEnding() {
 }
 
 // The prefix of `path` that names its folder: up to the last separator or
-// drive colon, empty for the current folder.
+// drive colon, read by characters, empty for the current folder.
 std::string FolderPrefixOf(const std::string& path) {
-  const auto end = path.find_last_of("\\/:");
+  const auto end = names::FindLastOf(path, "\\/:");
   return end == std::string::npos ? std::string() : path.substr(0, end + 1);
 }
 

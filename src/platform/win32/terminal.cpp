@@ -149,6 +149,12 @@ std::vector<ScreenCharacter> ReadAsTheScreen(std::string_view text) {
   return characters;
 }
 
+std::size_t NameCharacterLength(std::string_view rest) {
+  if (rest.size() < 2 || !IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(rest[0]))) return 1;
+  wchar_t wide[2] = {};
+  return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, rest.data(), 2, wide, 2) == 1 ? 2 : 1;
+}
+
 void WriteToScreen(Stream stream, std::string_view text) {
   // Line ends as the C library's text mode writes them.
   std::wstring wide;
