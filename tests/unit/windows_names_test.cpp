@@ -6,7 +6,6 @@
 
 #include <string_view>
 #include <tuple>
-#include <vector>
 
 namespace {
 
@@ -67,56 +66,33 @@ TEST(WindowsNames, NamesWindowsWouldAlterAreNoPlainFileNames) {
     EXPECT_TRUE(IsPlainFileName(name)) << name;
 }
 
-// The double-byte code pages of Japan (932), China (936) and Taiwan (950),
-// as Windows reads names in them: a lead byte and a second byte are one
-// character, whatever the second byte's value.
-struct DoubleByteCodePage {
-  unsigned char leads[2][2];     // two ranges of lead bytes, first to last
-  unsigned char highSeconds[2];  // second bytes: 0x40 to 0x7E, and this range
-};
-template <DoubleByteCodePage kPage>
-std::size_t ReadIn(std::string_view rest) {
-  const auto within = [](unsigned char byte, const unsigned char(&range)[2]) {
-    return byte >= range[0] && byte <= range[1];
-  };
-  const auto lead = static_cast<unsigned char>(rest[0]);
-  const auto second = static_cast<unsigned char>(rest.size() > 1 ? rest[1] : 0);
-  const bool leads = within(lead, kPage.leads[0]) || within(lead, kPage.leads[1]);
-  const bool follows = (second >= 0x40 && second <= 0x7E) || within(second, kPage.highSeconds);
-  return leads && follows ? 2 : 1;
+// Code page 932 (Japan) as Windows reads names in it: a lead byte and a
+// second byte are one character, whatever the second byte's value. Names
+// whose characters have the second byte of \\ or | are read by those
+// characters; a lead byte before a byte that is no second byte is a byte.
+std::size_t ReadInCodePage932(std::string_view rest) {
+  const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(rest[at]); };
+  const bool leads = (byte(0) >= 0x81 && byte(0) <= 0x9F) || (byte(0) >= 0xE0 && byte(0) <= 0xFC);
+  return leads && rest.size() > 1 && byte(1) >= 0x40 && byte(1) <= 0xFC && byte(1) != 0x7F ? 2 : 1;
 }
-constexpr auto kJapanese = ReadIn<DoubleByteCodePage{{{0x81, 0x9F}, {0xE0, 0xFC}}, {0x80, 0xFC}}>;
-constexpr auto kSimplifiedChinese =
-    ReadIn<DoubleByteCodePage{{{0x81, 0xFE}, {0x81, 0xFE}}, {0x80, 0xFE}}>;
-constexpr auto kTraditionalChinese =
-    ReadIn<DoubleByteCodePage{{{0x81, 0xFE}, {0x81, 0xFE}}, {0xA1, 0xFE}}>;
 std::size_t ByteByByte(std::string_view /*rest*/) { return 1; }
 
-// Names whose characters have the second byte of \ or | are read by those
-// characters: a separator, a colon or a forbidden character counts only where
-// it is one. A lead byte at the end, or before a byte that is no second
-// byte, is a byte of its own.
 TEST(WindowsNames, NamesAreReadByTheCharactersOfTheirCodePage) {
-  using Reading = std::size_t (*)(std::string_view);
-  for (const auto& [name, reading, plain] : std::vector<std::tuple<const char*, Reading, bool>>{
-           {"\x83\x5C\x81[\x83X.c", kJapanese, true},          // ソース.c
-           {"\x83\x7C\x81[\x83g.c", kJapanese, true},          // ポート.c
-           {"\x81\x5C\x82\x5C.c", kSimplifiedChinese, true},   // 乗俓.c
-           {"\xB3\x5C\xA5\x5C.c", kTraditionalChinese, true},  // 許功.c
-           {"\x83\x7C\x81[\x83g.c", ByteByByte, false},
-           {"\x83\x5C.c", ByteByByte, false},
-           {"a\x83", kJapanese, true},
-           {"\x83:x", kJapanese, false},  // 0x83 before a byte that is no second byte
-           {"\x83\x5C\\x.c", kJapanese, false}})
-    EXPECT_EQ(IsPlainFileName(name, reading), plain) << name;
-  for (const auto& [path, reading, noDiskFile] :
-       std::vector<std::tuple<const char*, Reading, bool>>{
-           {"src\\\x83\x5CNUL", kJapanese, false},  // ソNUL
-           {"src\\\x83\x5CNUL", ByteByByte, true},
-           {"src\\\x83\x5C\\NUL", kJapanese, true},
-           {"\\\\ho\xA5\x5Cpipe\\x", kTraditionalChinese, false},  // the host ho功pipe
-           {"\\\\ho\xA5\x5Cpipe\\x", ByteByByte, true}})
-    EXPECT_EQ(NamesNoDiskFile(path, reading), noDiskFile) << path;
+  // Each name, and whether it is plain read in code page 932 and byte by byte.
+  for (const auto& [name, in932, byBytes] :
+       {std::tuple("\x83\x5C\x81[\x83X.c", true, false),  // ソース.c
+        std::tuple("\x83\x7C\x81[\x83g.c", true, false),  // ポート.c
+        std::tuple("a\x83", true, true), std::tuple("\x83:x", false, false),
+        std::tuple("\x83\x5C\\x.c", false, false)}) {
+    EXPECT_EQ(IsPlainFileName(name, ReadInCodePage932), in932) << name;
+    EXPECT_EQ(IsPlainFileName(name, ByteByByte), byBytes) << name;
+  }
+  for (const auto& [path, in932, byBytes] : {std::tuple("src\\\x83\x5CNUL", false, true),  // ソNUL
+                                             std::tuple("\\\\ho\x83\x5Cpipe\\x", false, true),
+                                             std::tuple("src\\\x83\x5C\\NUL", true, true)}) {
+    EXPECT_EQ(NamesNoDiskFile(path, ReadInCodePage932), in932) << path;
+    EXPECT_EQ(NamesNoDiskFile(path, ByteByByte), byBytes) << path;
+  }
 }
 
 }  // namespace
