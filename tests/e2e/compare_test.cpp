@@ -54,21 +54,33 @@ TEST_F(Compare, ReportsEveryEntryWithItsStatusWord) {
                 report.substr(report.find('\n') + 1), 0);
 }
 
+// Files are read in pieces of 1 MiB (and written out in pieces of 1 MiB on
+// Windows): at and around the piece's size, each byte counts, the first and
+// the last, and an extracted file holds every byte.
 TEST_F(Compare, LargeFilesAreComparedFromTheirFirstByteToTheirLast) {
   std::string text;
-  for (int line = 0; text.size() < (5u << 20) / 2; ++line) text += std::to_string(line) + "\n";
-  std::string changedFirst = text;
-  changedFirst[0] ^= 1;
-  std::string changedLast = text;
-  changedLast[text.size() - 2] ^= 1;
-  Write("big/same.c", text);
-  Write("big/first.c", changedFirst);
-  Write("big/last.c", changedLast);
-  WriteNms("big.nms", {{"big\\same.c", text}, {"big\\first.c", text}, {"big\\last.c", text}});
-  ExpectOutcome(Quarrow({"compare", "big.nms"}),
-                Line("same", "big\\same.c") + Line("DIFFERENT", "big\\first.c") +
-                    Line("DIFFERENT", "big\\last.c"),
-                0);
+  for (int line = 0; text.size() < (std::size_t{2} << 20) + 1; ++line)
+    text += std::to_string(line) + "\n";
+  for (const std::size_t size : {(std::size_t{1} << 20) - 1, std::size_t{1} << 20,
+                                 (std::size_t{1} << 20) + 1, (std::size_t{2} << 20) + 1}) {
+    SCOPED_TRACE(size);
+    const std::string held = text.substr(0, size);
+    std::string changedFirst = held, changedLast = held;
+    changedFirst[0] ^= 1;
+    changedLast[size - 1] ^= 1;
+    Write("big/same.c", held);
+    Write("big/first.c", changedFirst);
+    Write("big/last.c", changedLast);
+    WriteNms("big.nms", {{"big\\same.c", held}, {"big\\first.c", held}, {"big\\last.c", held}});
+    ExpectOutcome(Quarrow({"compare", "big.nms"}),
+                  Line("same", "big\\same.c") + Line("DIFFERENT", "big\\first.c") +
+                      Line("DIFFERENT", "big\\last.c"),
+                  0);
+    std::filesystem::remove_all(folder_ / "out");
+    std::filesystem::create_directory(folder_ / "out");
+    EXPECT_EQ(Quarrow({"extract", "big.nms", "/OutDir=out\\"}).status, 0);
+    EXPECT_TRUE(Read("out/last.c") == held);
+  }
 }
 
 // A .nms file of 64 MiB + 1 byte is read in parts by two threads, where two

@@ -621,17 +621,11 @@ TEST_F(NewFile, FilesWrittenAheadStayWithinTheBounds) {
 
 // The parts of a load tile the file: in order, none empty, from its first
 // byte to its last, whole huge pages but the last, at most one a thread. At
-// and around every multiple of huge pages times parts, the 64 MiB at which
-// two parts begin and the largest .nms, and at sizes drawn at random.
+// and around every multiple of huge pages times parts (64 MiB, where two
+// parts begin, among them), the largest .nms, and sizes drawn at random.
 TEST(PartsOfALoad, TileTheFileExactly) {
   constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  std::vector<std::size_t> sizes = {0,
-                                    1,
-                                    kHugePage - 1,
-                                    kHugePage,
-                                    (std::size_t{64} << 20) - 1,
-                                    std::size_t{64} << 20,
-                                    (std::size_t{4} << 30) - 1};
+  std::vector<std::size_t> sizes = {0, 1, (std::size_t{4} << 30) - 1};
   for (std::size_t parts = 1; parts <= 4; ++parts)
     for (std::size_t multiple = 1; multiple <= 80; ++multiple)
       for (std::size_t near = 0; near <= 2 * parts; ++near)
