@@ -34,8 +34,8 @@ struct MemoryNeeds {
 // when set, says how many may, whatever the walk and the load (0: none), so
 // that tests can run every table both ways; never more than the other CPUs
 // granted. Where the run's memory is limited, only as many as the limit holds
-// beside what one thread needs: a run that fits on one thread is never
-// killed for its threads.
+// beside what one thread needs, as `needs` and the program's own share say:
+// threads are not to take a run past a limit that one thread keeps within.
 unsigned WorkersFor(std::size_t entries, const MemoryNeeds& needs);
 
 // How far work may run past the entry being published. The callers keep
