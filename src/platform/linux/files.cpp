@@ -165,9 +165,11 @@ std::string NativePath(const std::string& path) {
 std::vector<ByteRange> SplitIntoParts(std::size_t size, std::size_t parts, std::size_t granule) {
   parts = std::max<std::size_t>(parts, 1);
   granule = std::max<std::size_t>(granule, 1);
+  // Each part's share, rounded up to whole granules: `parts` of them reach
+  // past the end, so there are never more ranges than parts. Where one
+  // rounded part would pass the file's last whole granule, it is the file.
   const std::size_t share = size / parts + (size % parts != 0 ? 1 : 0);
   const std::size_t granules = share / granule + (share % granule != 0 ? 1 : 0);
-  // Rounded up, `parts` of this size reach past the end: at most `parts` ranges.
   const std::size_t partSize = granules > size / granule ? size : granules * granule;
   std::vector<ByteRange> ranges;
   for (std::size_t offset = 0; offset < size; offset += ranges.back().size)
@@ -232,7 +234,8 @@ bool ReadWholeRegularFile(FileHandle file, void* buffer, std::size_t size, unsig
     errno = *failed;
     return false;
   }
-  // Every part read whole: the load holds every byte only where they tile the file.
+  // Every part read whole. The split tiles the file; this says so where it
+  // counts, so that no change to it can make a short load pass for a whole one.
   const std::size_t covered = std::accumulate(
       ranges.begin(), ranges.end(), std::size_t{0},
       [](std::size_t sum, const linux_files::ByteRange& range) { return sum + range.size; });
