@@ -108,13 +108,15 @@ TEST_F(Extract, NamesWindowsWouldAlterAreRefusedThereAndKeptOnLinux) {
     }
     EXPECT_EQ(Files(), (std::vector<std::string>{"app.nms", "one.nms"}));
   }
-  // Refused before any call: the program asks for nothing but its .nms file.
+  // Refused before any call: the program asks for nothing but its .nms file
+  // (and, working ahead, a probe of the folder's, under a name of its own).
   if (OnWindowsLane()) {
     for (const char* stored : kRefusedOnWindows) {
       SCOPED_TRACE(stored);
       WriteNms("one.nms", {{stored, "x"}});
-      EXPECT_EQ(FilesOpenedUnderWine({"extract", "one.nms", "/OutDir="}),
-                std::vector<std::string>{"one.nms"});
+      std::vector<std::string> opened = FilesOpenedUnderWine({"extract", "one.nms", "/OutDir="});
+      std::erase_if(opened, [](const std::string& name) { return name.starts_with("quarrow-"); });
+      EXPECT_EQ(opened, std::vector<std::string>{"one.nms"});
     }
   }
   const char* const prefix = std::getenv("WINEPREFIX");
@@ -300,43 +302,61 @@ TEST_F(Extract, AFailedWriteLeavesNoPartialFile) {
   EXPECT_FALSE(Exists("big.c"));
 }
 
-// Windows: each new file is created with DELETE access and CREATE_NEW, marked
-// for deletion before its first byte and unmarked after its last, before
-// the close: the calls as Wine's trace of the program shows them.
+// Windows: the folder learns from a probe of its own that it takes the
+// delete mark; each file is then created under a temporary name with DELETE
+// access and CREATE_NEW, marked before its first byte, unmarked after its
+// last, then renamed and closed. A file that is not kept, here a file
+// written ahead whose name was taken, is closed while marked: nothing is
+// ever deleted by name. The calls as Wine's trace of the program shows them.
 TEST_F(Extract, OnWindowsAFileIsMarkedForDeletionUntilItIsWhole) {
   if (!OnWindowsLane()) GTEST_SKIP() << "the Win32 calls of the Windows build";
-  // On one thread, where the calls on the file follow each other in the trace.
-  const std::string workers = std::getenv("QUARROW_WORKERS") ? std::getenv("QUARROW_WORKERS") : "";
-  setenv("QUARROW_WORKERS", "0", 1);
+  WriteNms("twins.nms", {{"a\\util.c", "first"}, {"b\\util.c", "second"}});
+  std::filesystem::create_directory(folder_ / "out");
+  const char* const workers = std::getenv("QUARROW_WORKERS");
+  const std::string workersBefore = workers != nullptr ? workers : "";
   setenv("WINEDEBUG", "+relay", 1);
+  setenv("QUARROW_WORKERS", "0", 1);  // the calls on each file follow each other
   const Outcome traced = Quarrow({"extract", "app.nms"});
+  setenv("QUARROW_WORKERS", "3", 1);
+  const Outcome twins = Quarrow({"extract", "twins.nms", "/OutDir=out\\"});
   setenv("WINEDEBUG", "-all", 1);
-  if (workers.empty())
+  if (workers == nullptr)
     unsetenv("QUARROW_WORKERS");
   else
-    setenv("QUARROW_WORKERS", workers.c_str(), 1);
+    setenv("QUARROW_WORKERS", workersBefore.c_str(), 1);
   std::istringstream lines(traced.err);
   std::string handle;
-  std::vector<std::string> calls;  // on the handle of main.c, in order
+  std::vector<std::vector<std::string>> calls;  // on each temporary, in order
   for (std::string line; std::getline(lines, line);) {
     if (line.find("Call KERNEL32.CreateFileA(") != std::string::npos &&
-        line.find("main.c\"") != std::string::npos) {
-      EXPECT_NE(line.find(",40010000,00000000,00000000,00000001,"), std::string::npos) << line;
+        line.find("quarrow-partial-") != std::string::npos) {
+      EXPECT_NE(line.find(",40010000,00000004,00000000,00000001,"), std::string::npos) << line;
       handle = "?";
+      calls.emplace_back();
     } else if (handle == "?" && line.find("Ret  KERNEL32.CreateFileA()") != std::string::npos) {
       handle = line.substr(line.find("retval=") + 7, 8);
     } else if (!handle.empty() && handle != "?" &&
                line.find("Call KERNEL32.") != std::string::npos &&
                line.find("(" + handle) != std::string::npos) {
       const auto name = line.find("KERNEL32.") + 9;
-      calls.push_back(line.substr(name, line.find('(', name) - name));
-      if (calls.back() == "CloseHandle") break;
+      calls.back().push_back(line.substr(name, line.find('(', name) - name));
+      if (calls.back().back() == "CloseHandle") handle.clear();
     }
   }
-  EXPECT_EQ(calls,
-            (std::vector<std::string>{"GetFileType", "SetFileInformationByHandle", "WriteFile",
-                                      "SetFileInformationByHandle", "CloseHandle"}));
+  const std::vector<std::string> probe = {"GetFileType", "SetFileInformationByHandle",
+                                          "CloseHandle"};
+  const std::vector<std::string> kept = {"GetFileType",
+                                         "SetFileInformationByHandle",
+                                         "WriteFile",
+                                         "SetFileInformationByHandle",
+                                         "SetFileInformationByHandle",
+                                         "CloseHandle"};
+  EXPECT_EQ(calls, (std::vector<std::vector<std::string>>{probe, kept, kept}));
   EXPECT_EQ(Read("main.c"), "int main;\n");
+  EXPECT_EQ(twins.status, 1) << twins.out;
+  EXPECT_EQ(Read("out/util.c"), "first");
+  for (const Outcome* run : {&traced, &twins})
+    EXPECT_EQ(run->err.find("KERNEL32.DeleteFile"), std::string::npos);
 }
 
 // Started with standard streams closed (as cron, a service manager or

@@ -4,9 +4,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/files.h"
+#include "platform/win32/calls.h"
 #include "platform/windows_names.h"
 
 namespace platform {
@@ -14,6 +16,8 @@ namespace platform {
 const std::string_view kProgramPathSeparators = "\\";
 
 namespace win32_files {
+
+using win32_calls::Calls;
 
 namespace {
 
@@ -52,24 +56,46 @@ HANDLE CreateFileAnyLength(const std::string& path, DWORD access, DWORD sharing,
                            DWORD disposition) {
   if (path.size() < MAX_PATH) {
     const HANDLE file =
-        CreateFileA(path.c_str(), access, sharing, nullptr, disposition, 0, nullptr);
+        Calls().CreateFileA(path.c_str(), access, sharing, nullptr, disposition, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILENAME_EXCED_RANGE) return file;
   }
   const std::wstring extended = ExtendedLengthPath(path);
   if (extended.empty()) return INVALID_HANDLE_VALUE;
-  return CreateFileW(extended.c_str(), access, sharing, nullptr, disposition, 0, nullptr);
+  return Calls().CreateFileW(extended.c_str(), access, sharing, nullptr, disposition, 0, nullptr);
 }
 
 BOOL DeleteFileAnyLength(const std::string& path) {
-  if (path.size() < MAX_PATH && DeleteFileA(path.c_str())) return TRUE;
+  if (path.size() < MAX_PATH && Calls().DeleteFileA(path.c_str())) return TRUE;
   const std::wstring extended = ExtendedLengthPath(path);
-  return !extended.empty() && DeleteFileW(extended.c_str());
+  return !extended.empty() && Calls().DeleteFileW(extended.c_str());
+}
+
+// Whether anything stands at the path: true, or false with the reason (a
+// name free is ERROR_FILE_NOT_FOUND).
+bool ExistsAnyLength(const std::string& path) {
+  if (path.size() < MAX_PATH) {
+    if (Calls().GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    if (GetLastError() != ERROR_FILENAME_EXCED_RANGE) return false;
+  }
+  const std::wstring extended = ExtendedLengthPath(path);
+  return !extended.empty() &&
+         Calls().GetFileAttributesW(extended.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring RenameTargetOf(const std::string& path) {
+  if (path.size() >= MAX_PATH) return ExtendedLengthPath(path);
+  const int length = static_cast<int>(path.size());
+  const int wideLength = MultiByteToWideChar(CP_ACP, 0, path.data(), length, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(std::max(wideLength, 0)), L'\0');
+  if (wideLength > 0) MultiByteToWideChar(CP_ACP, 0, path.data(), length, wide.data(), wideLength);
+  return wide;
 }
 
 }  // namespace win32_files
 
 namespace {
 
+using win32_calls::Calls;
 using win32_files::CreateFileAnyLength;
 using win32_files::Ours;
 using win32_files::Win;
@@ -97,28 +123,28 @@ FileHandle OpenStoredFile(const std::string& path) {
   const HANDLE file = CreateFileAnyLength(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) return kNoFile;
   // A second guard: whatever the path, only a file on a disk is read.
-  if (GetFileType(file) != FILE_TYPE_DISK) {
-    CloseHandle(file);
+  if (Calls().GetFileType(file) != FILE_TYPE_DISK) {
+    Calls().CloseHandle(file);
     return NotFound();
   }
   return Ours(file);
 }
 
 std::optional<std::uint64_t> FileSize(FileHandle file) {
-  if (GetFileType(Win(file)) != FILE_TYPE_DISK) return 0;
+  if (Calls().GetFileType(Win(file)) != FILE_TYPE_DISK) return 0;
   DWORD high = 0;
   const DWORD low = GetFileSize(Win(file), &high);
   if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return std::nullopt;
   return (std::uint64_t{high} << 32) | low;
 }
 
-bool IsPipe(FileHandle file) { return GetFileType(Win(file)) == FILE_TYPE_PIPE; }
+bool IsPipe(FileHandle file) { return Calls().GetFileType(Win(file)) == FILE_TYPE_PIPE; }
 
 bool ReadExactly(FileHandle file, void* buffer, std::size_t size) {
   auto* next = static_cast<char*>(buffer);
   while (size > 0) {
     DWORD got = 0;
-    if (!ReadFile(Win(file), next, TransferSize(size), &got, nullptr)) return false;
+    if (!Calls().ReadFile(Win(file), next, TransferSize(size), &got, nullptr)) return false;
     if (got == 0) {  // The file ended early: no system error to report.
       SetLastError(NO_ERROR);
       return false;
@@ -137,12 +163,12 @@ bool ReadWholeRegularFile(FileHandle file, void* buffer, std::size_t size,
 
 std::optional<std::size_t> ReadSome(FileHandle file, void* buffer, std::size_t capacity) {
   DWORD got = 0;
-  if (ReadFile(Win(file), buffer, TransferSize(capacity), &got, nullptr)) return got;
+  if (Calls().ReadFile(Win(file), buffer, TransferSize(capacity), &got, nullptr)) return got;
   if (GetLastError() == ERROR_BROKEN_PIPE) return 0;  // The writer has gone: the end.
   return std::nullopt;
 }
 
-void Close(FileHandle file) { CloseHandle(Win(file)); }
+void Close(FileHandle file) { Calls().CloseHandle(Win(file)); }
 
 // A process started without standard handles has none (GetStdHandle gives
 // null), and no handle the run opens ever becomes one: its words go nowhere.

@@ -7,10 +7,10 @@
 #include <bit>
 #include <cstdint>
 #include <functional>
-#include <new>
 #include <optional>
-#include <system_error>
 #include <thread>
+
+#include "platform/win32/calls.h"
 
 namespace platform {
 
@@ -73,14 +73,10 @@ std::optional<std::uint64_t> MemoryLimit() {
 // Console events are handled on a thread of the system's own, whatever the
 // program's threads are doing: there is nothing to block.
 bool StartThread(const std::function<void()>& body, ThreadHandle& started) {
-  try {
-    started = reinterpret_cast<ThreadHandle>(new std::thread(std::cref(body)));
-    return true;
-  } catch (const std::system_error&) {
-    return false;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+  std::thread* const thread = win32_calls::Calls().NewThread(body);
+  if (thread == nullptr) return false;
+  started = reinterpret_cast<ThreadHandle>(thread);
+  return true;
 }
 
 void JoinThread(ThreadHandle thread) {
