@@ -28,6 +28,8 @@ extern const std::string_view kProgramPathSeparators;
 // would land in it. A write to such a stream still fails, as it did. False
 // when that cannot be done; the run must then end before it opens anything.
 // Windows gives no file of the run a standard handle's place: nothing to do.
+// On Linux a write past a file-size limit is made to fail (EFBIG) from here
+// on, on every stream, instead of ending the process.
 bool KeepStandardStreamsApart();
 
 // Opens an existing file for reading; other readers may open it too, writers

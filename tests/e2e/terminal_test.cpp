@@ -555,7 +555,9 @@ const ShownName kShownNames[] = {
     {"tag\xf3\xa0\x80\x81\xf3\xa0\x81\xbf.c", "tag??.c"},
     {"\xc3\xbc.c", "\xc3\xbc.c"},
     {"\xe6\x97\xa5\xe6\x9c\xac.h", "\xe6\x97\xa5\xe6\x9c\xac.h"},
-    {"latin\xfc.c", "latin\xfc.c"},
+    {"latin\xfc.c", "latin?.c"},
+    {"\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x92\xbb.c",
+     "\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x92\xbb.c"},
 };
 
 // Every stored name is shown at a terminal with '?' for each character that
@@ -709,7 +711,10 @@ TEST_F(Terminal, EachScreenShowsNamesAsTheFilesTheyName) {
                                                    {{"a\xC3\x9B"
                                                      "2J.c",
                                                      "a\xC3\x9B"
-                                                     "2J.c"}}},
+                                                     "2J.c"},
+                                                    {"caf\xE9.c", "caf?.c"}}},
+                                                  {"UTF-8", {{"\xE6\x97\xA5.c", "\xE6\x97\xA5.c"}}},
+                                                  {"utf8", {{"\xE6\x97\xA5.c", "\xE6\x97\xA5.c"}}},
                                                   {"zh_CN.GB18030",
                                                    {{"\x81@.c", "\x81@.c"},
                                                     {"safe\xD3"
@@ -732,6 +737,7 @@ TEST_F(Terminal, EachScreenShowsNamesAsTheFilesTheyName) {
                                                      "csi?2J.c"}}},
                                                   {"qq_QQ",
                                                    {{"caf\xC3\xA9.c", "caf\xC3\xA9.c"},
+                                                    {"a\xC3\x9B.c", "a?.c"},
                                                     {"safe\xF3\xA0\x81\xA8.c", "safe?.c"},
                                                     {"x\xE2\x80\xAE"
                                                      "doc.exe",

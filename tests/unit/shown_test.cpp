@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/report.h"
 #include "unicode/utf8.h"
@@ -80,7 +81,7 @@ TEST(Shown, EveryCharacterOfTheUnicodeDataShowsAsTheDataSays) {
                         category == "Zp" || data->ignorable.contains(c);
     if (hidden) {
       ASSERT_EQ(app::ShownOn(Screen::Utf8, Utf8(c)), "?");
-    } else if (combiningClass != 0) {
+    } else if (combiningClass != 0 || category == "Mn" || category == "Me") {
       std::string marks;
       for (int mark = 0; mark < 40; ++mark) marks += Utf8(c);
       std::string shown = "a";
@@ -114,8 +115,16 @@ TEST(Shown, LettersAndSymbolsStay) {
   for (const char* text : {"main.c", "\xC3\xBC.c", "\xE6\x97\xA5\xE6\x9C\xAC.h", "caf\xC3\xA9~!",
                            "\xF0\x9F\x98\x80", "\xEF\xBF\xBD", " .,;'[]{}()"})
     EXPECT_EQ(app::ShownOn(Screen::Utf8, text), text);
-  // Bytes 160-255 outside UTF-8 are a code page's letters: Latin-1 u-umlaut.
-  EXPECT_EQ(app::ShownOn(Screen::Utf8, "\xFC.c"), "\xFC.c");
+  // A byte outside UTF-8 makes no character: Latin-1 u-umlaut.
+  EXPECT_EQ(app::ShownOn(Screen::Utf8, "\xFC.c"), "?.c");
+  // Joiners where a script or an emoji gives them a role: a ZWNJ between
+  // joining Persian letters, a ZWJ after a Devanagari virama, the Arabic
+  // number sign before digits, a woman technologist, a keycap.
+  for (const char* text :
+       {"\xD9\x85\xDB\x8C\xE2\x80\x8C\xD8\xAE\xD9\x88\xD8\xA7\xD9\x87\xD9\x85",
+        "\xE0\xA4\x95\xE0\xA5\x8D\xE2\x80\x8D\xE0\xA4\xB7", "\xD8\x80\xD9\xA1\xD9\xA2",
+        "\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x92\xBB", "1\xEF\xB8\x8F\xE2\x83\xA3"})
+    EXPECT_EQ(app::ShownOn(Screen::Utf8, text), text);
   // Combining marks stack up to 30 on one letter; the rest are not shown.
   std::string stacked = "e";
   std::string shown = "e";
@@ -159,8 +168,8 @@ bool HoldsHidden(std::string_view text) {
 }
 
 // Shown text is the text, character by character as a terminal reads it,
-// with some characters replaced by one '?' each: those that act or hide
-// always, printable ASCII and lone bytes 160-255 never.
+// with some characters replaced by one '?' each: those that act or hide,
+// and bytes that make no character, always; printable ASCII never.
 void ExpectEachCharacterKeptOrOneQuestionMark(std::string_view text, std::string_view shown) {
   std::size_t inShown = 0;
   for (std::size_t at = 0; at < text.size();) {
@@ -169,7 +178,7 @@ void ExpectEachCharacterKeptOrOneQuestionMark(std::string_view text, std::string
     const std::string_view character = text.substr(at, length);
     const bool kept = shown.substr(inShown, length) == character;
     SCOPED_TRACE(testing::PrintToString(std::string(text)));
-    const bool printableByte = length == 1 && (read >= 0xA0 || (read >= 0x20 && read < 0x7F));
+    const bool printableByte = length == 1 && read >= 0x20 && read < 0x7F;
     ASSERT_TRUE(!MustBeHidden(read) || !kept);
     ASSERT_TRUE(!printableByte || kept);
     ASSERT_TRUE(kept || shown.substr(inShown, 1) == "?");
@@ -215,6 +224,33 @@ TEST(Shown, GeneratedTextsLoseWhatActsOrHidesAndKeepEverythingElse) {
     ASSERT_EQ(app::ShownOn(Screen::Utf8, shown), shown) << testing::PrintToString(text);
     ASSERT_EQ(app::ShownOn(Screen::None, text), text);
   }
+}
+
+// Every emoji sequence of the data (ZWJ, variation, keycap and tag
+// sequences) shows as itself; the same joiners, selectors and tags between
+// two ASCII letters do not, so two names that differ only in one never look
+// alike.
+TEST(Shown, EmojiSequencesShowAsThemselvesAndInvisiblesBetweenLettersDoNot) {
+  std::vector<std::string> sequences;
+  for (const char* file :
+       {"emoji-zwj-sequences.txt", "emoji-variation-sequences.txt", "emoji-sequences.txt"}) {
+    std::ifstream lines(std::string("/usr/share/unicode/emoji/") + file);
+    for (std::string line; std::getline(lines, line);) {
+      const std::string points = line.substr(0, line.find(';'));
+      if (line.empty() || line[0] == '#' || points.find("..") != std::string::npos) continue;
+      std::istringstream hex(points);
+      std::string sequence;
+      for (unsigned point = 0; hex >> std::hex >> point;) sequence += Utf8(point);
+      sequences.push_back(sequence);
+    }
+  }
+  if (sequences.empty()) GTEST_SKIP() << "no emoji data in /usr/share/unicode/emoji";
+  for (const std::string& sequence : sequences)
+    ASSERT_EQ(app::ShownOn(Screen::Utf8, sequence), sequence);
+  for (const char32_t invisible :
+       {U'\u200C', U'\u200D', U'\uFE00', U'\uFE0F', U'\U000E0100', U'\U000E0067', U'\U000E007F'})
+    EXPECT_EQ(app::ShownOn(Screen::Utf8, "a" + Utf8(invisible) + "b"), "a?b")
+        << static_cast<unsigned>(invisible);
 }
 
 // A terminal whose locale cannot be read may read UTF-8 or any 8-bit code

@@ -2,6 +2,7 @@
 #include "platform/linux/files.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 
@@ -44,6 +45,10 @@ bool Stat(FileHandle file, struct stat& info) {
 }  // namespace
 
 bool KeepStandardStreamsApart() {
+  // A write past a file-size limit (ulimit -f) fails with EFBIG, on a
+  // standard stream as on a new file, and takes the road of every failed
+  // write, instead of ending the process.
+  ::signal(SIGXFSZ, SIG_IGN);
   for (int stream = 0; stream <= 2; ++stream) {
     if (Calls().fcntl(stream, F_GETFD, 0) >= 0 || errno != EBADF) continue;
     // The lowest free number is the stream's. Where there is no /dev (a bare

@@ -84,10 +84,12 @@ UsersLocale OpenUsersLocale() {
     return {};
   }
   // Not installed here: only a name that says UTF-8 says how the terminal
-  // reads; any other may be any code set.
+  // reads (en_US.UTF-8, or UTF-8 alone, as ssh from a Mac sends it); any
+  // other may be any code set.
   const auto dot = locale.find('.');
-  const bool saysUtf8 = dot != std::string_view::npos &&
-                        NamesUtf8(locale.substr(dot + 1, locale.find('@', dot) - dot - 1));
+  const auto codeSetStart = dot == std::string_view::npos ? 0 : dot + 1;
+  const bool saysUtf8 =
+      NamesUtf8(locale.substr(codeSetStart, locale.find('@', codeSetStart) - codeSetStart));
   return {saysUtf8 ? Screen::Utf8 : Screen::Strictest, nullptr};
 }
 

@@ -121,8 +121,8 @@ void RemoveHeld(HANDLE file, FileState state, const std::string& onDisk) {
 }
 
 // Holds endings off where the folder's files stand under their own names:
-// only such a file needs an ending's help, and writes ahead never take
-// turns for it.
+// only such a file needs an ending's help, and only while the file to
+// remove is set or cleared.
 class HeldForOwnNames {
  public:
   explicit HeldForOwnNames(bool ownNames) {
@@ -133,8 +133,7 @@ class HeldForOwnNames {
   std::optional<endings::Held> held_;
 };
 
-// Writes go in pieces short enough that a console event, which waits for
-// the one under way on a file under its own name, is handled at once.
+// WriteFile takes 32-bit counts: texts go in pieces of 1 MiB.
 constexpr std::size_t kLargestWritePiece = std::size_t{1} << 20;
 
 // Renames the open file to `path`, never over anything.
@@ -159,7 +158,8 @@ Finish GiveName(HANDLE file, unsigned char& state, std::string& onDisk, const st
   if (!MarkForDeletion(file, false)) return Finish::CloseFailed;
   state = kUnmarked;
   if (!RenameTo(file, path)) {
-    const DWORD error = GetLastError();
+    // A name taken is told in the words a create gives, whichever made it.
+    const DWORD error = GetLastError() == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : GetLastError();
     if (MarkForDeletion(file, true)) state = kMarked;
     SetLastError(error);
     return Finish::NameRefused;
@@ -202,13 +202,10 @@ bool NewFile::Write(const void* data, std::size_t size) {
   const auto* next = static_cast<const char*>(data);
   while (size > 0) {
     DWORD put = 0;
-    BOOL written = FALSE;
-    {
-      const HeldForOwnNames held(folder_->road_ == kOwnNames);
-      written =
-          Calls().WriteFile(Win(handle_), next,
-                            static_cast<DWORD>(std::min(size, kLargestWritePiece)), &put, nullptr);
-    }
+    // No guard: a console event changes nothing a write uses, and takes
+    // the file in progress by its name while it is still held.
+    const BOOL written = Calls().WriteFile(
+        Win(handle_), next, static_cast<DWORD>(std::min(size, kLargestWritePiece)), &put, nullptr);
     if (!written) return false;
     if (put == 0) {  // a disk file that takes nothing: the device failed the write
       SetLastError(ERROR_WRITE_FAULT);
