@@ -24,8 +24,8 @@ void FailWith(const std::string& message) {
 SysErrorText::SysErrorText() : SysErrorText(platform::LastErrorCode()) {}
 
 SysErrorText::SysErrorText(std::uint32_t number)
-    : code(number), text(platform::ErrorMessage(code)), length(text.size()) {
-  if (length == 0) text = "Unknown error";
+    : code(number), text(platform::ErrorMessage(code)) {
+  if (text.empty()) text = "Unknown error";
 }
 
 void FailWithSystemError(const char* format, const SysErrorText& error, const char* path) {

@@ -24,8 +24,7 @@ struct SysErrorText {
   SysErrorText();
   explicit SysErrorText(std::uint32_t number);  // one captured before, on any thread
   std::uint32_t code;
-  std::string text;
-  std::size_t length;  // 0 when the system had no text ("Unknown error")
+  std::string text;  // "Unknown error" where the system has none
 };
 
 // Prints a message about a failed system call and ends with status 1.

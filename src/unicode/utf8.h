@@ -63,10 +63,4 @@ inline void AppendUtf8(std::string& text, char32_t codePoint) {
   }
 }
 
-inline std::string Utf8(char32_t codePoint) {
-  std::string text;
-  AppendUtf8(text, codePoint);
-  return text;
-}
-
 }  // namespace unicode

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 
 #include "fixture.h"
@@ -239,8 +240,10 @@ TEST_F(Compare, SpecialFilesAreNotFoundAndNeverOpened) {
   const pid_t writer = fork();
   if (writer == 0) _exit(open((folder_ / "waiting.c").c_str(), O_WRONLY) < 0 ? 1 : 0);
   std::string state;
-  while (state.find(") S ") == std::string::npos)  // asleep, in its open
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (state.find(") S ") == std::string::npos && std::chrono::steady_clock::now() < deadline)
     std::getline(std::ifstream("/proc/" + std::to_string(writer) + "/stat"), state);
+  ASSERT_NE(state.find(") S "), std::string::npos) << "the writer never slept in its open";
   sockaddr_un address{AF_UNIX, {}};
   (folder_ / "socket.c").string().copy(address.sun_path, sizeof address.sun_path - 1);
   const int listening = socket(AF_UNIX, SOCK_STREAM, 0);

@@ -22,7 +22,11 @@ namespace {
 
 using platform::Screen;
 
-using unicode::Utf8;
+std::string Utf8(char32_t codePoint) {
+  std::string text;
+  unicode::AppendUtf8(text, codePoint);
+  return text;
+}
 
 // The characters that must never reach a screen: controls, and those that
 // reorder or hide text.

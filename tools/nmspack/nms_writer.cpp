@@ -31,13 +31,6 @@ void Put32(std::string& image, std::size_t offset, std::uint32_t value) {
     image[offset + static_cast<std::size_t>(byte)] = static_cast<char>(value >> (8 * byte));
 }
 
-std::uint32_t Get32(const std::string& image, std::size_t offset) {
-  std::uint32_t value = 0;
-  for (int byte = 3; byte >= 0; --byte)
-    value = value << 8 | static_cast<unsigned char>(image[offset + static_cast<std::size_t>(byte)]);
-  return value;
-}
-
 std::string BuildNms(const std::vector<Source>& sources, Layout* layout, bool textsLast) {
   Layout at;
   std::string image = "NM32";

@@ -45,6 +45,5 @@ std::string BuildNms(const std::vector<Source>& sources, Layout* layout = nullpt
                      bool textsLast = false);
 
 void Put32(std::string& image, std::size_t offset, std::uint32_t value);
-std::uint32_t Get32(const std::string& image, std::size_t offset);
 
 }  // namespace nmswriter
