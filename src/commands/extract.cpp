@@ -121,36 +121,39 @@ void ExtractHere(platform::OutputFolder& folder, const char* path, std::uint32_t
   PrintExtracted();
 }
 
-// What became of an entry before its turn: its text written ahead, to be
-// made here (neither field set), or a failure that ends the run there.
+// What became of an entry working ahead, before its turn.
 struct Outcome {
+  enum class State {
+    NotWritten,    // nothing yet: the entry is to be made on the publishing thread
+    WrittenAhead,  // its text is in a file written ahead, to be named and kept
+    Failed,        // naming or keeping it failed: the run ends there
+  };
+  State Now() const {
+    return failure != nullptr ? State::Failed : written ? State::WrittenAhead : State::NotWritten;
+  }
+
   platform::NewFile written;
   const char* failure = nullptr;  // the message's format
   std::uint32_t error = 0;        // and the system's error, as captured
 };
 
-// The entry at its turn. A file written ahead is given its name and kept;
-// otherwise the entry is made here, unless the walk works ahead: it then
-// stops here (false), as it does at a failure, kept in the outcome.
-bool Publish(platform::OutputFolder& folder, const nms::StoredSource& source, Outcome& outcome,
-             bool workingAhead) {
+// The entry at its turn, working ahead: a file written ahead is given its
+// name and kept. False where the walk stops here: the entry was not written
+// ahead, or keeping it failed (the outcome then says why).
+bool PublishWrittenAhead(platform::OutputFolder& folder, const nms::StoredSource& source,
+                         Outcome& outcome) {
   std::string pathBuffer;
-  const char* path = nms::BuildPath(source.path, pathBuffer);
-  const std::string fileName(FileNameOf(path));
-  if (outcome.written && folder.Claim(outcome.written, fileName)) {
-    PrintExtracting(source.size, fileName);
-    const platform::Finish finish = outcome.written.Keep();
-    if (finish == platform::Finish::Kept) {
-      PrintExtracted();
-      return true;
-    }
-    outcome.error = platform::LastErrorCode();
-    outcome.failure = FailureOf(finish);
-    return false;
+  const std::string fileName(FileNameOf(nms::BuildPath(source.path, pathBuffer)));
+  if (!outcome.written || !folder.Claim(outcome.written, fileName)) return false;
+  PrintExtracting(source.size, fileName);
+  const platform::Finish finish = outcome.written.Keep();
+  if (finish == platform::Finish::Kept) {
+    PrintExtracted();
+    return true;
   }
-  if (workingAhead) return false;
-  ExtractHere(folder, path, source.size, source.text);
-  return true;
+  outcome.error = platform::LastErrorCode();
+  outcome.failure = FailureOf(finish);
+  return false;
 }
 
 std::uint32_t TextSize(std::size_t index) {
@@ -158,48 +161,64 @@ std::uint32_t TextSize(std::size_t index) {
   return source ? source->size : 0;
 }
 
-// Every entry, in stored order. Where the run is worth threads and the
-// output folder takes files written ahead, the texts of the entries ahead
-// are written out on a few threads while this thread alone names each,
-// prints its line and flushes. At the first entry that fails, or that was
-// not written ahead (a worker met a full disk, a file size limit, too many
-// open files), the threads are stopped, the files ahead of it vanish, and
-// the rest is made on this thread alone: every message is the one a run on
-// one thread gives, at the same point.
+// The entries in stored order, their texts written out ahead on a few
+// threads while this thread alone names each, prints its line and flushes.
+// At the first entry that fails, the run ends with its words; at the first
+// that was not written ahead (a worker met a full disk, a file size limit,
+// too many open files), the threads are stopped and the files ahead of it
+// vanish. Returns that entry's index (the count where every entry was made).
+std::size_t ExtractWorkingAhead(platform::OutputFolder& folder, std::size_t count,
+                                unsigned workers) {
+  std::array<Outcome, kMostAhead> outcomes;
+  const std::size_t stoppedAt = WorkAheadInOrder(
+      0, count, workers,
+      [&](std::size_t index) {
+        const std::optional<nms::StoredSource> source = nms::SourceAt(index);
+        if (!source) return;
+        std::string path;
+        outcomes[index % kMostAhead] = {folder.WriteAhead(
+            FileNameOf(nms::BuildPath(source->path, path)), source->text, source->size)};
+      },
+      [&](std::size_t index) {
+        const std::optional<nms::StoredSource> source = nms::SourceAt(index);
+        return !source || PublishWrittenAhead(folder, *source, outcomes[index % kMostAhead]);
+      },
+      TextSize);
+  if (stoppedAt == count) return count;
+  Outcome stopped = std::move(outcomes[stoppedAt % kMostAhead]);
+  outcomes = {};  // the files written ahead vanish
+  if (stopped.Now() != Outcome::State::Failed) return stoppedAt;
+  stopped.written.Discard();  // a truncated source that looks complete is worse than none
+  std::string path;
+  const std::string outputPath =
+      gOutDir + std::string(FileNameOf(nms::BuildPath(nms::SourceAt(stoppedAt)->path, path)));
+  app::FailWithSystemError(stopped.failure, app::SysErrorText(stopped.error), outputPath.c_str());
+}
+
+// The entries from `first` on, each made on this thread: the whole run
+// where it does not work ahead, and the rest where working ahead stopped,
+// so that every message is the one a run on one thread gives, at the same
+// point.
+void ExtractOnThisThread(platform::OutputFolder& folder, std::size_t first, std::size_t count) {
+  for (std::size_t index = first; index < count; ++index) {
+    const std::optional<nms::StoredSource> source = nms::SourceAt(index);
+    if (!source) continue;
+    std::string pathBuffer;
+    ExtractHere(folder, nms::BuildPath(source->path, pathBuffer), source->size, source->text);
+  }
+}
+
+// Every entry, in stored order: working ahead where the run is worth
+// threads and the output folder takes files written ahead, then on this
+// thread alone.
 void ExtractAll(platform::OutputFolder& folder) {
   const std::size_t count = nms::SourceCount();
   // Threads writing ahead hold no buffer: the texts ahead are the cost.
-  unsigned workers =
+  const unsigned workers =
       gPrompt || gDifferentOnly ? 0 : WorkersFor(count, {nms::LoadedSize(), 0, true});
-  if (workers > 0 && !folder.TakesFilesAhead()) workers = 0;
-  std::array<Outcome, kMostAhead> outcomes;
-  for (std::size_t next = 0; next < count; workers = 0) {
-    const bool workingAhead = workers > 0;
-    next = WorkAheadInOrder(
-        next, count, workers,
-        [&](std::size_t index) {
-          const std::optional<nms::StoredSource> source = nms::SourceAt(index);
-          if (!workingAhead || !source) return;
-          std::string path;
-          outcomes[index % kMostAhead] = {folder.WriteAhead(
-              FileNameOf(nms::BuildPath(source->path, path)), source->text, source->size)};
-        },
-        [&](std::size_t index) {
-          const std::optional<nms::StoredSource> source = nms::SourceAt(index);
-          return !source || Publish(folder, *source, outcomes[index % kMostAhead], workingAhead);
-        },
-        TextSize);
-    if (next == count) return;
-    Outcome stoppedAt = std::move(outcomes[next % kMostAhead]);
-    outcomes = {};  // the files written ahead vanish
-    if (stoppedAt.failure == nullptr) continue;
-    stoppedAt.written.Discard();  // a truncated source that looks complete is worse than none
-    std::string path;
-    const std::string outputPath =
-        gOutDir + std::string(FileNameOf(nms::BuildPath(nms::SourceAt(next)->path, path)));
-    app::FailWithSystemError(stoppedAt.failure, app::SysErrorText(stoppedAt.error),
-                             outputPath.c_str());
-  }
+  const std::size_t madeAhead =
+      workers > 0 && folder.TakesFilesAhead() ? ExtractWorkingAhead(folder, count, workers) : 0;
+  ExtractOnThisThread(folder, madeAhead, count);
 }
 
 }  // namespace

@@ -88,88 +88,140 @@ unsigned WorkersFor(std::size_t entries, const MemoryNeeds& needs) {
   return wanted == 0 ? 0 : std::min(wanted, WorkersTheMemoryHolds(needs));
 }
 
-// Entries are claimed in order, by the threads and by this one, which works
-// on the entries ahead itself whenever the one it publishes next is not
-// done, and sleeps only when there is nothing it may claim. A thread that
-// waits says so first, and only then is the lock taken to wake it: most
-// entries cost no lock at all. What is kept of each entry under way lives in
-// a ring of kMostAhead slots, so that a walk of any length costs the same
-// memory.
+namespace {
+
+// One walk that works ahead: entries are claimed in order, by the threads
+// and by the publisher (the calling thread), which works on the entries
+// ahead itself whenever the one it publishes next is not done, and sleeps
+// only when there is nothing it may claim. What is kept of each entry under
+// way lives in a ring of kMostAhead slots, so that a walk of any length
+// costs the same memory.
+//
+// Waking without a lock for most entries: a thread that waits counts
+// itself in waiters_ first, then checks its condition under the lock and
+// sleeps on it; a thread that changes what others wait for makes the change
+// first, then looks at waiters_, and only where someone waits takes the
+// lock (and drops it) before it notifies. No wake-up is lost: every one of
+// these atomics is sequentially consistent, so either the waker sees the
+// count (and its lock waits until the waiter sleeps, so its notify reaches
+// it), or the waiter counted itself after the waker looked, and then sees
+// the change when it checks its condition, and does not sleep.
+class OrderedWalk {
+ public:
+  OrderedWalk(std::size_t first, std::size_t end, const std::function<void(std::size_t)>& work,
+              const std::function<std::uint32_t(std::size_t)>& sizeOf)
+      : end_(end), work_(work), sizeOf_(sizeOf), next_(first), published_(first) {}
+
+  // What each thread beside the publisher runs: claims the next entry,
+  // waits until it is within the bounds ahead of the publisher, works on it.
+  void RunWorker() {
+    for (;;) {
+      const std::size_t index = next_.fetch_add(1);
+      if (index >= end_) return;
+      WaitUntil([&] { return stopping_.load() || WithinBounds(index, published_.load()); });
+      if (stopping_.load()) return;
+      WorkOn(index);
+    }
+  }
+
+  // The publisher: each entry in order, once done; the first index not
+  // published (end where all were).
+  std::size_t PublishInOrder(std::size_t first, const std::function<bool(std::size_t)>& publish) {
+    std::size_t index = first;
+    for (; index < end_; ++index) {
+      DoOrHelpUntilDone(index);
+      if (!publish(index)) break;
+      done_[Slot(index)].store(false);  // free for the entry kMostAhead later
+      published_.store(index + 1);
+      WakeWaiters();
+    }
+    return index;
+  }
+
+  // Every worker returns at its next look.
+  void Stop() {
+    stopping_.store(true);
+    { const std::lock_guard<std::mutex> lock(guard_); }
+    changed_.notify_all();
+  }
+
+ private:
+  static std::size_t Slot(std::size_t index) { return index % kMostAhead; }
+
+  // Whether work on the entry may start while `next` is the next to publish:
+  // at most kMostAhead entries, and kMostBytesAhead bytes of texts, from it.
+  bool WithinBounds(std::size_t index, std::size_t next) const {
+    if (index >= next + kMostAhead) return false;
+    std::uint64_t bytes = 0;
+    for (std::size_t ahead = next; sizeOf_ && index != next && ahead <= index; ++ahead) {
+      bytes += sizeOf_(ahead);
+      if (bytes > kMostBytesAhead) return false;
+    }
+    return true;
+  }
+
+  // The publisher works on the entries it may claim until `index` is done
+  // (by it or by a worker), and sleeps only where it may claim none.
+  void DoOrHelpUntilDone(std::size_t index) {
+    while (!done_[Slot(index)].load()) {
+      std::size_t claim = next_.load();
+      if (claim >= end_ || !WithinBounds(claim, index)) {
+        WaitUntil([&] { return done_[Slot(index)].load(); });
+      } else if (next_.compare_exchange_weak(claim, claim + 1)) {
+        WorkOn(claim);
+      }
+    }
+  }
+
+  void WorkOn(std::size_t index) {
+    work_(index);
+    done_[Slot(index)].store(true);
+    WakeWaiters();
+  }
+
+  template <typename Ready>
+  void WaitUntil(const Ready& ready) {
+    if (ready()) return;
+    std::unique_lock<std::mutex> lock(guard_);
+    ++waiters_;
+    changed_.wait(lock, ready);
+    --waiters_;
+  }
+
+  void WakeWaiters() {
+    if (waiters_.load() == 0) return;
+    { const std::lock_guard<std::mutex> lock(guard_); }
+    changed_.notify_all();
+  }
+
+  const std::size_t end_;
+  const std::function<void(std::size_t)>& work_;
+  const std::function<std::uint32_t(std::size_t)>& sizeOf_;
+  std::array<std::atomic<bool>, kMostAhead> done_{};
+  std::atomic<std::size_t> next_;       // the next entry to claim
+  std::atomic<std::size_t> published_;  // the entries before it are published
+  std::atomic<bool> stopping_{false};
+  std::atomic<int> waiters_{0};  // threads asleep, or about to be
+  std::mutex guard_;
+  std::condition_variable changed_;
+};
+
+}  // namespace
+
 std::size_t WorkAheadInOrder(std::size_t first, std::size_t end, unsigned workers,
                              const std::function<void(std::size_t)>& work,
                              const std::function<bool(std::size_t)>& publish,
                              const std::function<std::uint32_t(std::size_t)>& sizeOf) {
-  // Whether work on the entry may start while `next` is the next to publish.
-  const auto withinBounds = [&](std::size_t index, std::size_t next) {
-    if (index >= next + kMostAhead) return false;
-    std::uint64_t bytes = 0;
-    for (std::size_t ahead = next; sizeOf && index != next && ahead <= index; ++ahead) {
-      bytes += sizeOf(ahead);
-      if (bytes > kMostBytesAhead) return false;
-    }
-    return true;
-  };
-  std::array<std::atomic<bool>, kMostAhead> done{};
-  const auto slot = [](std::size_t index) { return index % kMostAhead; };
-  std::atomic<std::size_t> next{first};       // the next entry to claim
-  std::atomic<std::size_t> published{first};  // the entries before it are published
-  std::atomic<bool> stopping{false};
-  std::atomic<int> waiting{0};  // threads asleep, or about to be
-  std::mutex guard;
-  std::condition_variable changed;
-  const auto waitUntil = [&](const auto& ready) {
-    if (ready()) return;
-    std::unique_lock<std::mutex> lock(guard);
-    ++waiting;
-    changed.wait(lock, ready);
-    --waiting;
-  };
-  const auto wakeWaiters = [&] {
-    if (waiting.load() == 0) return;
-    { const std::lock_guard<std::mutex> lock(guard); }
-    changed.notify_all();
-  };
-  const auto workOn = [&](std::size_t index) {
-    work(index);
-    done[slot(index)].store(true);
-    wakeWaiters();
-  };
-
-  const auto worker = [&] {
-    for (;;) {
-      const std::size_t index = next.fetch_add(1);
-      if (index >= end) return;
-      waitUntil([&] { return stopping.load() || withinBounds(index, published.load()); });
-      if (stopping.load()) return;
-      workOn(index);
-    }
-  };
-
-  const std::function<void()> body = worker;
+  OrderedWalk walk(first, end, work, sizeOf);
+  const std::function<void()> body = [&walk] { walk.RunWorker(); };
   std::vector<platform::ThreadHandle> threads;
   threads.reserve(workers);
   for (platform::ThreadHandle started{}; threads.size() < workers; threads.push_back(started))
     if (!platform::StartThread(body, started)) break;
-  std::size_t index = first;
-  for (; index < end; ++index) {
-    while (!done[slot(index)].load()) {
-      std::size_t claim = next.load();
-      if (claim >= end || !withinBounds(claim, index)) {
-        waitUntil([&] { return done[slot(index)].load(); });
-      } else if (next.compare_exchange_weak(claim, claim + 1)) {
-        workOn(claim);
-      }
-    }
-    if (!publish(index)) break;
-    done[slot(index)].store(false);  // free for the entry kMostAhead later
-    published.store(index + 1);
-    wakeWaiters();
-  }
-  stopping.store(true);
-  { const std::lock_guard<std::mutex> lock(guard); }
-  changed.notify_all();
+  const std::size_t stoppedAt = walk.PublishInOrder(first, publish);
+  walk.Stop();
   for (const platform::ThreadHandle thread : threads) platform::JoinThread(thread);
-  return index;
+  return stoppedAt;
 }
 
 }  // namespace commands
