@@ -68,15 +68,15 @@ class NewFile {
     handle_ = std::exchange(other.handle_, kNoFile);
     name_ = std::exchange(other.name_, std::string());
     onDisk_ = std::exchange(other.onDisk_, std::string());
-    road_ = other.road_;
+    state_ = other.state_;
   }
 
   // What the system's implementation keeps of the file; only it reads these.
   OutputFolder* folder_ = nullptr;  // the folder that made it
   FileHandle handle_ = kNoFile;
-  std::string name_;        // the name it is kept under
-  std::string onDisk_;      // the name that holds it now, where one does
-  unsigned char road_ = 0;  // the system's own code for how it is written
+  std::string name_;         // the name it is kept under
+  std::string onDisk_;       // the name that holds it now, where one does
+  unsigned char state_ = 0;  // the system's own: on Windows, whether it is marked
 };
 
 // The output folder of an extract, from /OutDir: a plain prefix of each new
@@ -94,10 +94,15 @@ class NewFile {
 // - Linux, where the file system takes neither (a FUSE mount of FAT): under
 //   its own name, made exclusively, which every catchable ending removes; a
 //   kill -9 or a power cut can leave a partial file there;
-// - Windows: under its own name, marked for deletion from its creation until
-//   it is whole, so Windows removes it however the process ends first (a
-//   kill, a crash, a console event); where a file system refuses the mark,
-//   Ctrl+C, Ctrl+Break and closing the console remove it first.
+// - Windows, where the file system takes the delete mark: under a temporary
+//   name of the program's own, marked for deletion before its first byte,
+//   and given its name, never over anything, once whole and unmarked:
+//   Windows removes a marked file however the process ends (a kill, a
+//   crash, a console event), and nothing stands under a stored name before
+//   it is whole;
+// - Windows, where it refuses the mark: under its own name, made
+//   exclusively, on one thread; Ctrl+C, Ctrl+Break and closing the console
+//   remove it; a kill can leave a partial file there.
 class OutputFolder {
  public:
   explicit OutputFolder(std::string prefix) : prefix_(std::move(prefix)) {}
@@ -138,8 +143,8 @@ class OutputFolder {
 
   std::string prefix_;
   bool opened_ = false;
-  FileHandle handle_ = kNoFile;           // the system's own: a folder's handle
-  std::uint32_t openError_ = 0;           // why it could not be opened, for each Make
+  FileHandle handle_ = kNoFile;           // Linux: the folder's handle
+  std::uint32_t openError_ = 0;           // Linux: why it could not be opened, for each Make
   unsigned char road_ = 0;                // the system's own code for the road it takes
   std::atomic<unsigned> temporaries_{0};  // temporary names given so far
 };

@@ -28,7 +28,10 @@ using linux_calls::Calls;
 using linux_files::Fd;
 using linux_files::NativePath;
 
-// The roads of a folder (OutputFolder::road_) and of a file (NewFile::road_).
+// The roads of a folder (OutputFolder::road_). The folder alone keeps it:
+// each of its files takes its road, and naming a file can teach the folder
+// a road it must take from then on (a link through /proc, a link and an
+// unlink), for the files after it too.
 enum Road : unsigned char {
   kNotLearned,
   kUnnamed,             // named by linking the open file itself
@@ -250,7 +253,7 @@ bool PublishTemporary(int folder, const std::string& temporary, const std::strin
 
 Finish NewFile::Keep() {
   const int folder = Fd(folder_->handle_);
-  if (IsUnnamed(road_)) {
+  if (IsUnnamed(folder_->road_)) {
     if (!NameUnnamed(Fd(handle_), folder, name_, folder_->road_)) return Finish::NameRefused;
     onDisk_ = name_;  // whole: an ending from here on leaves it, a failed close does not
     if (!CloseNew(handle_)) return Finish::CloseFailed;
@@ -261,7 +264,7 @@ Finish NewFile::Keep() {
   // the file is still in progress, for Discard.
   if (!CloseNew(handle_)) return Finish::CloseFailed;
   const endings::Held held;
-  if (road_ != kOwnName && !PublishTemporary(folder, onDisk_, name_, folder_->road_))
+  if (folder_->road_ != kOwnName && !PublishTemporary(folder, onDisk_, name_, folder_->road_))
     return Finish::NameRefused;
   onDisk_.clear();
   gToRemove.Clear();
@@ -316,7 +319,6 @@ NewFile OutputFolder::Make(std::string_view name) {
     return file;
   }
   const int folder = Fd(handle_);
-  file.road_ = road_;
   if (IsUnnamed(road_)) {
     // Written without a name, a file cannot be left behind by any end of the
     // process. Anything at the name, even a dangling link, is found when it
@@ -345,7 +347,6 @@ NewFile OutputFolder::WriteAhead(std::string_view name, const void* data, std::s
   if (fd < 0) return file;
   file.folder_ = this;
   file.handle_ = fd;
-  file.road_ = kUnnamed;
   if (!file.Write(data, size)) file.Discard();
   return file;
 }
@@ -354,7 +355,6 @@ bool OutputFolder::Claim(NewFile& written, std::string_view name) {
   std::string leaf = LeafName(prefix_, name);
   if (leaf.empty()) return false;
   written.name_ = std::move(leaf);
-  written.road_ = road_;  // how the folder names its unnamed files now
   return true;
 }
 

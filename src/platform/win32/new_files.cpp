@@ -49,7 +49,7 @@ enum FolderRoad : unsigned char {
   kOwnNames,     // it refuses the mark: files are made under their own names
 };
 
-// The states of a file (NewFile::road_).
+// The states of a file (NewFile::state_).
 enum FileState : unsigned char {
   kMarked,    // a temporary, marked: it vanishes with its handle
   kUnmarked,  // whole and unmarked, or made where the mark is refused
@@ -218,8 +218,8 @@ bool NewFile::Write(const void* data, std::size_t size) {
 }
 
 Finish NewFile::Keep() {
-  if (road_ == kMarked) {
-    const Finish named = GiveName(Win(handle_), road_, onDisk_, name_);
+  if (state_ == kMarked) {
+    const Finish named = GiveName(Win(handle_), state_, onDisk_, name_);
     if (named != Finish::Kept) return named;  // Discard removes it
   }
   const bool ownNames = folder_->road_ == kOwnNames;
@@ -240,7 +240,7 @@ void NewFile::Discard() {
   if (handle_ != kNoFile) {
     const bool ownNames = folder_->road_ == kOwnNames;
     const HeldForOwnNames held(ownNames);
-    RemoveHeld(Win(handle_), static_cast<FileState>(road_), onDisk_);
+    RemoveHeld(Win(handle_), static_cast<FileState>(state_), onDisk_);
     if (ownNames) gToRemove.set = false;
   }
   handle_ = kNoFile;
@@ -288,7 +288,7 @@ NewFile OutputFolder::Make(std::string_view name) {
     if (handle == INVALID_HANDLE_VALUE) return file;
     file.folder_ = this;
     file.handle_ = Ours(handle);
-    file.road_ = kMarked;
+    file.state_ = kMarked;
     file.onDisk_ = std::move(temporary);
     file.name_ = std::move(path);
     return file;
@@ -299,7 +299,7 @@ NewFile OutputFolder::Make(std::string_view name) {
   gToRemove = {path, true};
   file.folder_ = this;
   file.handle_ = Ours(handle);
-  file.road_ = kUnmarked;
+  file.state_ = kUnmarked;
   file.onDisk_ = std::move(path);
   return file;
 }
@@ -317,7 +317,7 @@ NewFile OutputFolder::WriteAhead(std::string_view name, const void* data, std::s
   if (handle == INVALID_HANDLE_VALUE) return file;
   file.folder_ = this;
   file.handle_ = Ours(handle);
-  file.road_ = kMarked;
+  file.state_ = kMarked;
   file.onDisk_ = std::move(temporary);
   if (!file.Write(data, size)) file.Discard();
   return file;
@@ -327,7 +327,7 @@ bool OutputFolder::Claim(NewFile& written, std::string_view name) {
   if (!windows_names::IsPlainFileName(name)) return false;
   std::string path = prefix_ + std::string(name);
   return FolderPrefixOf(path) == FolderPrefixOf(prefix_) &&
-         GiveName(Win(written.handle_), written.road_, written.onDisk_, path) == Finish::Kept;
+         GiveName(Win(written.handle_), written.state_, written.onDisk_, path) == Finish::Kept;
 }
 
 }  // namespace platform
