@@ -283,14 +283,8 @@ NewFile OutputFolder::Make(std::string_view name) {
       return file;
     }
     if (GetLastError() != ERROR_FILE_NOT_FOUND) return file;
-    std::string temporary;
-    const HANDLE handle = CreateMarkedTemporary(prefix_, temporaries_, temporary);
-    if (handle == INVALID_HANDLE_VALUE) return file;
-    file.folder_ = this;
-    file.handle_ = Ours(handle);
-    file.state_ = kMarked;
-    file.onDisk_ = std::move(temporary);
-    file.name_ = std::move(path);
+    file = WriteAhead(name, nullptr, 0);  // a marked temporary, its text to come
+    if (file) file.name_ = std::move(path);
     return file;
   }
   const endings::Held held;
