@@ -9,7 +9,9 @@ per-pair ratios. Every run is checked: the folder must hold the corpus.
 With --against, a second program runs the same way, in the same pairs, on
 one thread, against the first on one thread.
 
-Usage: python3 bench/wine.py [--pairs N] [--program EXE] [--against EXE]
+With --files N, only the corpus's first N files are packed and extracted.
+
+Usage: python3 bench/wine.py [--pairs N] [--files N] [--program EXE] [--against EXE]
 Needs the release build (for the corpus) and the Windows release build:
 cmake --build --preset release && cmake --build --preset windows-release.
 Wine runs in a prefix of its own under build/bench-wine, with its own server.
@@ -35,6 +37,7 @@ def main():
     parser.add_argument("--pairs", type=int, default=7)
     parser.add_argument("--program", default=PROGRAM)
     parser.add_argument("--against")
+    parser.add_argument("--files", type=int)
     arguments = parser.parse_args()
     prefix = os.path.join(bench.ROOT, "build", "bench-wine")
     os.makedirs(prefix, exist_ok=True)
@@ -44,6 +47,8 @@ def main():
                    stderr=subprocess.DEVNULL, check=True)
     try:
         base, tree = bench.prepare("synthetic")
+        if arguments.files:
+            tree, base = first_files(tree, base, arguments.files)
         nms = windows_path(os.path.join(base, "app.nms"))
         corpus = bench.tree_digest(tree)
 
@@ -67,7 +72,21 @@ def main():
 
 
 def args_line(arguments):
-    return f"{arguments.pairs} pairs, {os.cpu_count()} CPUs"
+    files = arguments.files or 20000
+    return f"{files} files, {arguments.pairs} pairs, {os.cpu_count()} CPUs"
+
+
+def first_files(tree, base, count):
+    """A tree of the corpus's first `count` files beside it, and its .nms."""
+    subset = os.path.join(base, f"first-{count}")
+    names = sorted(os.listdir(tree))[:count]
+    if not os.path.isdir(subset):
+        os.makedirs(os.path.join(subset, "tree"))
+        for name in names:
+            os.link(os.path.join(tree, name), os.path.join(subset, "tree", name))
+        subprocess.run([bench.NMSPACK, os.path.join(subset, "app.nms"), *names],
+                       cwd=os.path.join(subset, "tree"), check=True)
+    return os.path.join(subset, "tree"), subset
 
 
 if __name__ == "__main__":

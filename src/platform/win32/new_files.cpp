@@ -128,6 +128,11 @@ class HeldForOwnNames {
   explicit HeldForOwnNames(bool ownNames) {
     if (ownNames) held_.emplace();
   }
+  ~HeldForOwnNames() { held_.reset(); }
+  HeldForOwnNames(const HeldForOwnNames&) = delete;
+  HeldForOwnNames& operator=(const HeldForOwnNames&) = delete;
+  HeldForOwnNames(HeldForOwnNames&&) = delete;
+  HeldForOwnNames& operator=(HeldForOwnNames&&) = delete;
 
  private:
   std::optional<endings::Held> held_;
