@@ -65,7 +65,7 @@ BOOL WINAPI SetInformationRefused(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, L
   SetLastError(kError);
   return FALSE;
 }
-// Another program takes the name a.c between the look and the rename.
+// Another program takes the name a.c while the text is written.
 BOOL WINAPI RenameAfterSomeoneElse(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID data,
                                    DWORD size) {
   if (kind == FileRenameInfo) std::ofstream("a.c") << "theirs";
@@ -103,9 +103,6 @@ void EndAfterEachCall() {
     return Ending<&Table::WriteFile>("write", a, b, c, d, e);
   };
   Calls().CloseHandle = [](HANDLE a) { return Ending<&Table::CloseHandle>("close", a); };
-  Calls().GetFileAttributesA = [](LPCSTR a) {
-    return Ending<&Table::GetFileAttributesA>("look", a);
-  };
   Calls().SetFileInformationByHandle = [](HANDLE a, FILE_INFO_BY_HANDLE_CLASS b, LPVOID c,
                                           DWORD d) {
     const bool unmark =

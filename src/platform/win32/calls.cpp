@@ -21,10 +21,16 @@ std::thread* NewRuntimeThread(const std::function<void()>& body) {
 
 const SystemCalls& RealCalls() {
   static const SystemCalls real = {
-      ::CreateFileA,        ::CreateFileW,        ::ReadFile,
-      ::WriteFile,          ::CloseHandle,        ::GetFileType,
-      ::GetFileAttributesA, ::GetFileAttributesW, ::SetFileInformationByHandle,
-      ::DeleteFileA,        ::DeleteFileW,        NewRuntimeThread,
+      ::CreateFileA,
+      ::CreateFileW,
+      ::ReadFile,
+      ::WriteFile,
+      ::CloseHandle,
+      ::GetFileType,
+      ::SetFileInformationByHandle,
+      ::DeleteFileA,
+      ::DeleteFileW,
+      NewRuntimeThread,
   };
   return real;
 }

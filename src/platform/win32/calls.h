@@ -20,8 +20,6 @@ struct SystemCalls {
   decltype(&::WriteFile) WriteFile;
   decltype(&::CloseHandle) CloseHandle;
   decltype(&::GetFileType) GetFileType;
-  decltype(&::GetFileAttributesA) GetFileAttributesA;
-  decltype(&::GetFileAttributesW) GetFileAttributesW;
   decltype(&::SetFileInformationByHandle) SetFileInformationByHandle;
   decltype(&::DeleteFileA) DeleteFileA;
   decltype(&::DeleteFileW) DeleteFileW;

@@ -70,18 +70,6 @@ BOOL DeleteFileAnyLength(const std::string& path) {
   return !extended.empty() && Calls().DeleteFileW(extended.c_str());
 }
 
-// Whether anything stands at the path: true, or false with the reason (a
-// name free is ERROR_FILE_NOT_FOUND).
-bool ExistsAnyLength(const std::string& path) {
-  if (path.size() < MAX_PATH) {
-    if (Calls().GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-    if (GetLastError() != ERROR_FILENAME_EXCED_RANGE) return false;
-  }
-  const std::wstring extended = ExtendedLengthPath(path);
-  return !extended.empty() &&
-         Calls().GetFileAttributesW(extended.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 std::wstring RenameTargetOf(const std::string& path) {
   if (path.size() >= MAX_PATH) return ExtendedLengthPath(path);
   const int length = static_cast<int>(path.size());

@@ -26,11 +26,6 @@ HANDLE CreateFileAnyLength(const std::string& path, DWORD access, DWORD sharing,
 // DeleteFileA, for a path of any length.
 BOOL DeleteFileAnyLength(const std::string& path);
 
-// Whether anything stands at the path (GetFileAttributesA), for a path of
-// any length: false with the last error set where nothing does
-// (ERROR_FILE_NOT_FOUND) or the look fails.
-bool ExistsAnyLength(const std::string& path);
-
 // The wide path a rename by handle (FILE_RENAME_INFO) takes for `path`: as
 // the ANSI calls read it, or its extended-length form past MAX_PATH.
 std::wstring RenameTargetOf(const std::string& path);

@@ -281,13 +281,9 @@ NewFile OutputFolder::Make(std::string_view name) {
   Open();
   std::string path = prefix_ + std::string(name);
   if (road_ == kTemporaries) {
-    // Nothing is written for a name that is taken: it fails here, as a
-    // create under the name would.
-    if (win32_files::ExistsAnyLength(path)) {
-      SetLastError(ERROR_FILE_EXISTS);
-      return file;
-    }
-    if (GetLastError() != ERROR_FILE_NOT_FOUND) return file;
+    // No look at the name first: a name that is taken is found by the
+    // rename, with the words a create gives. Each look at a name that is not
+    // there costs some file systems (Wine's among them) a walk of the folder.
     file = WriteAhead(name, nullptr, 0);  // a marked temporary, its text to come
     if (file) file.name_ = std::move(path);
     return file;
